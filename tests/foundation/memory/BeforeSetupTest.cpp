@@ -1,0 +1,41 @@
+// Runs without the test main: the memory manager does not exist until the test starts it.
+#include <new>
+
+#include <gtest/gtest.h>
+
+#include "foundation/memory/Memory.h"
+#include "tests/support/CountingAllocator.h"
+
+using namespace Bravik::Memory;
+
+TEST(MemoryBeforeSetup, BoundaryFormsFailQuietlyAndInternalFormsRaise) {
+  ASSERT_FALSE(IsMemoryInitialized());
+  int onStack = 0;
+  EXPECT_EQ(TryAllocate(16, 1), nullptr);
+  EXPECT_EQ(TryReallocate(nullptr, 16, 1), nullptr);
+  TryFree(&onStack);
+  EXPECT_THROW(Allocate(16, 1), std::bad_alloc);
+  EXPECT_THROW(Reallocate(nullptr, 16, 1), std::bad_alloc);
+  EXPECT_THROW(Free(&onStack), std::bad_alloc);
+  EXPECT_NO_THROW(Free(nullptr));
+  EXPECT_EQ(GetBlockSize(&onStack), 0u);
+}
+
+TEST(MemoryBeforeSetup, SetupOnceThenServeThenShutdownLikeBefore) {
+  ASSERT_TRUE(InitializeMemory(&QuorinTest::CountingAllocate, &QuorinTest::CountingReallocate,
+                               &QuorinTest::CountingFree, kNoLimit));
+  EXPECT_TRUE(InitializeMemory(nullptr, nullptr, nullptr, 1)) << "a second call keeps the first manager";
+  EXPECT_EQ(GetMemoryStatistics().byteLimit, kNoLimit);
+  void* block = TryAllocate(5000, 0);  // would fail under the second call's limit
+  EXPECT_NE(block, nullptr);
+  TryFree(block);
+  ShutdownMemory();
+  EXPECT_EQ(QuorinTest::Counters().liveBlocks.load(), 0) << "shutdown returns everything to the host";
+  EXPECT_EQ(TryAllocate(16, 1), nullptr);
+  EXPECT_THROW(Allocate(16, 1), std::bad_alloc);
+}
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,75 @@
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "foundation/memory/Memory.h"
+#include "foundation/memory/MemoryManager.h"
+
+using namespace Bravik::Memory;
+
+namespace {
+
+// Allocates, writes a thread-specific pattern, reallocates, checks the pattern and frees,
+// keeping a window of live blocks so frees interleave with the other thread's allocations.
+void Hammer(uint32_t selector, uint64_t baseSize, uint8_t pattern, std::atomic<int>& failures) {
+  constexpr int kRounds = 200000;
+  constexpr int kWindow = 64;
+  void* window[kWindow] = {};
+  for (int i = 0; i < kRounds; ++i) {
+    void*& slot = window[i % kWindow];
+    if (slot != nullptr) {
+      const auto* bytes = static_cast<const uint8_t*>(slot);
+      if (bytes[0] != pattern || bytes[GetBlockSize(slot) - 1] != pattern) failures++;
+      Free(slot);
+    }
+    const uint64_t size = baseSize + static_cast<uint64_t>(i % 7);
+    slot = Allocate(size, selector);
+    std::memset(slot, pattern, size);
+    if (i % 5 == 0) {
+      slot = Reallocate(slot, size + 40, selector);
+      std::memset(slot, pattern, size + 40);
+    }
+  }
+  for (void* block : window) Free(block);
+}
+
+void RunPair(uint32_t selectorA, uint64_t sizeA, uint32_t selectorB, uint64_t sizeB) {
+  const uint64_t before = GetMemoryStatistics().liveBlocks;
+  std::atomic<int> failures{0};
+  std::thread a(Hammer, selectorA, sizeA, uint8_t{0x5A}, std::ref(failures));
+  std::thread b(Hammer, selectorB, sizeB, uint8_t{0xC3}, std::ref(failures));
+  a.join();
+  b.join();
+  EXPECT_EQ(failures.load(), 0) << "a block was handed to both threads";
+  EXPECT_EQ(GetMemoryStatistics().liveBlocks, before);
+}
+
+}  // namespace
+
+TEST(MemoryThreads, TwoThreadsOnTheSameSizeClass) { RunPair(1, 24, 1, 24); }
+
+TEST(MemoryThreads, TwoThreadsOnDifferentClassesAndPools) { RunPair(1, 24, 4, 300); }
+
+TEST(MemoryThreads, TwoThreadsOnLargeAndCoreBlocks) { RunPair(0, 2000, 3, 1500); }
+
+TEST(MemoryThreads, RecursiveLockIsReentrantForItsOwnerAndExcludesOthers) {
+  CRecursiveSpinLock lock;
+  int counter = 0;
+  auto work = [&] {
+    for (int i = 0; i < 50000; ++i) {
+      lock.Lock();
+      lock.Lock();  // the owner re-enters without deadlock
+      ++counter;
+      lock.Unlock();
+      lock.Unlock();
+    }
+  };
+  std::thread a(work), b(work);
+  a.join();
+  b.join();
+  EXPECT_EQ(counter, 100000);
+}
