@@ -196,8 +196,8 @@ CStringPieceList& Append(CStringPieceList& list, const IString& text);
 CStringPieceList&& Append(CStringPieceList&& list, const IString& text);
 
 // Single code points. Decoders read from the lead unit at `offset`/`index` (in units) and never
-// past a zero unit: a truncated sequence, a stray UTF-8 continuation byte, or a surrogate that is
-// not followed by a low surrogate gives 0. Encoders write the shortest standard form and return
+// past a zero unit: a sequence cut short by the terminator and a stray UTF-8 continuation byte
+// give 0; a two-unit UTF-16 pair that is not high then low surrogate gives U+FFFD. Encoders write the shortest standard form and return
 // the position after the written units (UTF-8: 1-4 bytes; UTF-16: 1 unit, or a pair from 0x10000).
 uint32_t DecodeUtf8(const void* bytes, uint64_t offset);
 uint32_t DecodeUtf16(const void* units, uint64_t index);

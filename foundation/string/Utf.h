@@ -1,0 +1,182 @@
+// Code-unit level coding shared by the string units: one codec per encoding with the single
+// width rule (lead unit decides, a step never crosses a zero unit) and a runtime reader for the
+// algorithms that walk two strings of possibly different encodings.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "foundation/string/String.h"
+
+namespace Bravik::Utf {
+
+// UTF-8 sequence length by the high nibble of the lead byte; continuation bytes count as 1.
+inline constexpr uint8_t kUtf8Width[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 3, 4};
+static_assert(sizeof(kUtf8Width) == 16);
+
+constexpr uint32_t kReplacementCharacter = 0xFFFD;
+
+constexpr bool IsSurrogate(uint32_t unit) { return unit - 0xD800u < 0x800u; }
+constexpr bool IsHighSurrogate(uint32_t unit) { return unit - 0xD800u < 0x400u; }
+constexpr bool IsLowSurrogate(uint32_t unit) { return unit - 0xDC00u < 0x400u; }
+
+struct Utf8Codec {
+  using Unit = uint8_t;
+  static constexpr StringEncoding kEncoding = kUtf8;
+
+  // Decodes the character at p (p[0] != 0) into cp and returns its width in units.
+  static uint32_t Read(const Unit* p, uint32_t& cp) {
+    const uint32_t lead = p[0];
+    if (lead < 0x80) {
+      cp = lead;
+      return 1;
+    }
+    const uint32_t width = kUtf8Width[lead >> 4];
+    uint32_t value = lead & (0x7Fu >> width);
+    for (uint32_t i = 1; i < width; ++i) {
+      if (p[i] == 0) {  // cut short by the terminator
+        cp = 0;
+        return i;
+      }
+      value = (value << 6) | (p[i] & 0x3Fu);
+    }
+    // Continuation bytes as leads, and leads 0xF8 to 0xFF, give 0.
+    cp = (width == 1 || lead >= 0xF8) ? 0 : value;
+    return width;
+  }
+  static uint32_t EncodedBytes(uint32_t cp) {
+    return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+  }
+  static Unit* Write(uint32_t cp, Unit* out) {
+    if (cp < 0x80) {
+      *out++ = static_cast<Unit>(cp);
+    } else if (cp < 0x800) {
+      *out++ = static_cast<Unit>(0xC0 | (cp >> 6));
+      *out++ = static_cast<Unit>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      *out++ = static_cast<Unit>(0xE0 | (cp >> 12));
+      *out++ = static_cast<Unit>(0x80 | ((cp >> 6) & 0x3F));
+      *out++ = static_cast<Unit>(0x80 | (cp & 0x3F));
+    } else {  // values above 0x10FFFF keep their low 21 bits, still four bytes
+      *out++ = static_cast<Unit>(0xF0 | ((cp >> 18) & 0x07));
+      *out++ = static_cast<Unit>(0x80 | ((cp >> 12) & 0x3F));
+      *out++ = static_cast<Unit>(0x80 | ((cp >> 6) & 0x3F));
+      *out++ = static_cast<Unit>(0x80 | (cp & 0x3F));
+    }
+    return out;
+  }
+};
+
+struct Utf16Codec {
+  using Unit = char16_t;
+  static constexpr StringEncoding kEncoding = kUtf16;
+
+  static uint32_t Read(const Unit* p, uint32_t& cp) {
+    const uint32_t first = p[0];
+    if (!IsSurrogate(first)) {
+      cp = first;
+      return 1;
+    }
+    const uint32_t second = p[1];
+    if (second == 0) {  // lone surrogate before the terminator
+      cp = 0;
+      return 1;
+    }
+    cp = (IsHighSurrogate(first) && IsLowSurrogate(second))
+             ? 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00)
+             : kReplacementCharacter;
+    return 2;
+  }
+  static uint32_t EncodedBytes(uint32_t cp) { return cp < 0x10000 ? 2 : 4; }
+  static Unit* Write(uint32_t cp, Unit* out) {
+    if (cp < 0x10000) {
+      *out++ = static_cast<Unit>(cp);
+    } else {
+      const uint32_t v = (cp - 0x10000) & 0xFFFFF;
+      *out++ = static_cast<Unit>(0xD800 + (v >> 10));
+      *out++ = static_cast<Unit>(0xDC00 + (v & 0x3FF));
+    }
+    return out;
+  }
+};
+
+struct Utf32Codec {
+  using Unit = char32_t;
+  static constexpr StringEncoding kEncoding = kUtf32;
+
+  static uint32_t Read(const Unit* p, uint32_t& cp) {
+    cp = p[0];
+    return 1;
+  }
+  static uint32_t EncodedBytes(uint32_t) { return 4; }
+  static Unit* Write(uint32_t cp, Unit* out) {
+    *out++ = cp;
+    return out;
+  }
+};
+
+// Calls f with the codec of an encoding (0 UTF-8, 1 UTF-16, anything else UTF-32).
+template <typename F>
+decltype(auto) WithCodec(StringEncoding encoding, F&& f) {
+  if (encoding == kUtf8) return f(Utf8Codec{});
+  if (encoding == kUtf16) return f(Utf16Codec{});
+  return f(Utf32Codec{});
+}
+
+// Reads the character at p in any encoding: returns its width in bytes, 0 at the terminator.
+inline uint32_t ReadChar(const uint8_t* p, StringEncoding encoding, uint32_t& cp) {
+  if (encoding == kUtf8) {
+    if (p[0] == 0) return cp = 0, 0;
+    return Utf8Codec::Read(p, cp);
+  }
+  if (encoding == kUtf16) {
+    const char16_t* u = reinterpret_cast<const char16_t*>(p);
+    if (u[0] == 0) return cp = 0, 0;
+    return 2 * Utf16Codec::Read(u, cp);
+  }
+  cp = *reinterpret_cast<const char32_t*>(p);
+  return cp == 0 ? 0 : 4;
+}
+
+// Units before the terminator.
+template <typename Unit>
+uint64_t CountUnits(const Unit* p) {
+  if constexpr (sizeof(Unit) == 1) {
+    return std::strlen(reinterpret_cast<const char*>(p));
+  } else {
+    const Unit* q = p;
+    while (*q != 0) ++q;
+    return static_cast<uint64_t>(q - p);
+  }
+}
+
+// A text position walked by the search algorithms.
+struct Cursor {
+  const uint8_t* at;
+  StringEncoding encoding;
+
+  explicit Cursor(const IString& s)
+      : at(static_cast<const uint8_t*>(s.GetData())), encoding(s.GetEncoding()) {}
+  bool IsNull() const { return at == nullptr; }
+  // Code point here (0 at the end); width in bytes through `width` (0 at the end).
+  uint32_t Peek(uint32_t& width) const {
+    uint32_t cp = 0;
+    width = at == nullptr ? 0 : ReadChar(at, encoding, cp);
+    return cp;
+  }
+  // Steps up to `count` characters; returns how many were taken.
+  uint64_t Skip(uint64_t count) {
+    uint64_t taken = 0;
+    uint32_t width = 0;
+    while (taken < count && (Peek(width), width != 0)) {
+      at += width;
+      ++taken;
+    }
+    return taken;
+  }
+};
+
+// Characters of a string by walking (the UTF-8 walk has an ASCII fast path).
+uint64_t MeasureLength(const void* data, StringEncoding encoding);
+
+}  // namespace Bravik::Utf
