@@ -1,0 +1,56 @@
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "bench/support/BenchSupport.h"
+#include "foundation/memory/Memory.h"
+
+namespace QuorinBench {
+
+namespace {
+std::vector<std::pair<std::string, std::string>>& Ratios() {
+  static std::vector<std::pair<std::string, std::string>> ratios;
+  return ratios;
+}
+
+// Prints the usual table and keeps each benchmark's real time per iteration for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> times;
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+        times[run.benchmark_name()] = run.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+}  // namespace
+
+bool RegisterRatio(const std::string& name, const std::string& baseline) {
+  Ratios().emplace_back(name, baseline);
+  return true;
+}
+
+void EnsureMemory() { Bravik::Memory::InitializeMemory(nullptr, nullptr, nullptr, Bravik::Memory::kNoLimit); }
+
+}  // namespace QuorinBench
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  QuorinBench::EnsureMemory();
+  QuorinBench::RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\n%-56s %-40s %8s\n", "Ratio (real time)", "against", "ratio");
+  for (const auto& [name, baseline] : QuorinBench::Ratios()) {
+    auto a = reporter.times.find(name), b = reporter.times.find(baseline);
+    if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0) continue;
+    std::printf("%-56s %-40s %8.2f\n", name.c_str(), baseline.c_str(), a->second / b->second);
+  }
+  benchmark::Shutdown();
+  return 0;
+}
