@@ -24,25 +24,31 @@ struct Utf8Codec {
   using Unit = uint8_t;
   static constexpr StringEncoding kEncoding = kUtf8;
 
-  // Decodes the character at p (p[0] != 0) into cp and returns its width in units.
-  static uint32_t Read(const Unit* p, uint32_t& cp) {
+  // Decodes the character at p (p[0] != 0) into cp and returns its width in units: the width
+  // of kUtf8Width, cut short at a zero byte (then cp is 0).
+  static constexpr uint32_t Read(const Unit* p, uint32_t& cp) {
     const uint32_t lead = p[0];
+    cp = 0;
     if (lead < 0x80) {
       cp = lead;
       return 1;
     }
-    const uint32_t width = kUtf8Width[lead >> 4];
-    uint32_t value = lead & (0x7Fu >> width);
-    for (uint32_t i = 1; i < width; ++i) {
-      if (p[i] == 0) {  // cut short by the terminator
-        cp = 0;
-        return i;
-      }
-      value = (value << 6) | (p[i] & 0x3Fu);
+    if (lead < 0xC0) return 1;  // a continuation byte as lead
+    if (p[1] == 0) return 1;
+    const uint32_t c1 = p[1] & 0x3Fu;
+    if (lead < 0xE0) {
+      cp = ((lead & 0x1Fu) << 6) | c1;
+      return 2;
     }
-    // Continuation bytes as leads, and leads 0xF8 to 0xFF, give 0.
-    cp = (width == 1 || lead >= 0xF8) ? 0 : value;
-    return width;
+    if (p[2] == 0) return 2;
+    const uint32_t c2 = p[2] & 0x3Fu;
+    if (lead < 0xF0) {
+      cp = ((lead & 0x0Fu) << 12) | (c1 << 6) | c2;
+      return 3;
+    }
+    if (p[3] == 0) return 3;
+    if (lead < 0xF8) cp = ((lead & 0x07u) << 18) | (c1 << 12) | (c2 << 6) | (p[3] & 0x3Fu);
+    return 4;  // leads 0xF8 to 0xFF give 0
   }
   static uint32_t EncodedBytes(uint32_t cp) {
     return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
@@ -66,6 +72,17 @@ struct Utf8Codec {
     return out;
   }
 };
+
+// Read's widths are those of the table for every lead byte.
+constexpr bool ReadMatchesWidthTable() {
+  for (uint32_t lead = 1; lead < 256; ++lead) {
+    const uint8_t text[] = {static_cast<uint8_t>(lead), 0x80, 0x80, 0x80, 0};
+    uint32_t cp = 0;
+    if (Utf8Codec::Read(text, cp) != kUtf8Width[lead >> 4]) return false;
+  }
+  return true;
+}
+static_assert(ReadMatchesWidthTable());
 
 struct Utf16Codec {
   using Unit = char16_t;
