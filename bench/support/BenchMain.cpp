@@ -25,7 +25,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs)
       if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-        times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        times[run.benchmark_name()] = run.GetAdjustedCPUTime();
     ConsoleReporter::ReportRuns(runs);
   }
 };
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   QuorinBench::EnsureMemory();
   QuorinBench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\n%-56s %-40s %8s\n", "Ratio (real time)", "against", "ratio");
+  std::printf("\n%-56s %-40s %8s\n", "Ratio (CPU time)", "against", "ratio");
   for (const auto& [name, baseline] : QuorinBench::Ratios()) {
     auto a = reporter.times.find(name), b = reporter.times.find(baseline);
     if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0) continue;

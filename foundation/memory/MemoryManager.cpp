@@ -6,18 +6,13 @@
 #include <new>
 
 #include "foundation/system/Assert.h"
+#include "foundation/system/ThreadLocal.h"
 
 namespace Bravik::Memory {
 
 namespace {
-constexpr uint32_t kPoolShift = 61;
-constexpr uint64_t kSizeMask = (1ull << kPoolShift) - 1;
 constexpr uint32_t kInitialBucketBits = 8;  // 256 buckets to start with
 constexpr uint64_t kFirstGenerationBlocks = 2;
-
-uint64_t PackSizeAndPool(uint64_t size, uint32_t pool) {
-  return (size & kSizeMask) | (static_cast<uint64_t>(pool) << kPoolShift);
-}
 }  // namespace
 
 // ---- CRecursiveSpinLock ----------------------------------------------------------------
@@ -92,13 +87,31 @@ void CMemoryManager::RawFree(void* block, uint64_t size) {
 
 // ---- CMemoryManager: records -----------------------------------------------------------
 
+// Holds the manager lock and marks the table as changing for lock-free readers (odd sequence).
+class CWriteSection {
+ public:
+  explicit CWriteSection(CMemoryManager& manager) : manager_(manager), guard_(manager.lock_) {
+    manager_.sequence_.store(manager_.sequence_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+  }
+  ~CWriteSection() {
+    manager_.sequence_.store(manager_.sequence_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+  }
+  CWriteSection(const CWriteSection&) = delete;
+  CWriteSection& operator=(const CWriteSection&) = delete;
+
+ private:
+  CMemoryManager& manager_;
+  CLockGuard guard_;
+};
+
 bool CMemoryManager::Setup() {
-  const uint64_t buckets = 1ull << kInitialBucketBits;
-  buckets_ = static_cast<CAllocationRecord**>(RawAllocate(buckets * sizeof(CAllocationRecord*)));
-  if (buckets_ == nullptr) return false;
-  std::memset(buckets_, 0, buckets * sizeof(CAllocationRecord*));
-  bucketBits_ = kInitialBucketBits;
-  bucketMask_ = buckets - 1;
+  const uint64_t count = 1ull << kInitialBucketBits;
+  auto* table = static_cast<Bucket*>(RawAllocate(count * sizeof(Bucket)));
+  if (table == nullptr) return false;
+  for (uint64_t i = 0; i < count; ++i) new (&table[i]) Bucket(nullptr);
+  buckets_.store(table, std::memory_order_relaxed);
+  bucketBits_.store(kInitialBucketBits, std::memory_order_relaxed);
   return GrowRecordStorage();
 }
 
@@ -106,12 +119,20 @@ void CMemoryManager::Teardown() {
   for (uint64_t i = 0; i < recordBlockCount_; ++i) RawFree(recordBlocks_[i], kRecordBlockBytes);
   const uint64_t tableLength = generations_ == 0 ? 0 : kFirstGenerationBlocks << (generations_ - 1);
   RawFree(recordBlocks_, tableLength * sizeof(CAllocationRecord*));
-  RawFree(buckets_, BucketCount() * sizeof(CAllocationRecord*));
+  // A retired table keeps its successor in slot 0 and its own bucket count in slot 1.
+  while (retiredBuckets_ != nullptr) {
+    Bucket* table = retiredBuckets_;
+    retiredBuckets_ = reinterpret_cast<Bucket*>(table[0].load(std::memory_order_relaxed));
+    RawFree(table, reinterpret_cast<uintptr_t>(table[1].load(std::memory_order_relaxed)) * sizeof(Bucket));
+  }
+  RawFree(buckets_.load(std::memory_order_relaxed), BucketCount() * sizeof(Bucket));
   recordBlocks_ = nullptr;
-  buckets_ = nullptr;
+  buckets_.store(nullptr, std::memory_order_relaxed);
   freeRecords_ = nullptr;
   recordBlockCount_ = generations_ = liveRecords_ = 0;
 }
+
+uint64_t CMemoryManager::BucketCount() const { return 1ull << bucketBits_.load(std::memory_order_relaxed); }
 
 // Doubles the record-block table and fills the new half with fresh blocks of 256 records.
 bool CMemoryManager::GrowRecordStorage() {
@@ -131,7 +152,7 @@ bool CMemoryManager::GrowRecordStorage() {
     if (block == nullptr) break;
     recordBlocks_[recordBlockCount_++] = block;
     for (uint32_t i = kRecordsPerBlock; i-- > 0;) {
-      block[i].next = freeRecords_;
+      new (&block[i]) CAllocationRecord{{0}, {freeRecords_}, {0}};
       freeRecords_ = &block[i];
     }
   }
@@ -139,92 +160,164 @@ bool CMemoryManager::GrowRecordStorage() {
 }
 
 // Neighbouring blocks land in neighbouring buckets; the fold spreads distant address ranges.
-CAllocationRecord** CMemoryManager::BucketOf(uintptr_t address) const {
-  return &buckets_[((address >> 4) ^ (address >> (4 + bucketBits_))) & bucketMask_];
+CMemoryManager::Bucket* CMemoryManager::BucketOf(Bucket* buckets, uint32_t bits, uintptr_t address) {
+  return &buckets[((address >> 4) ^ (address >> (4 + bits))) & ((1ull << bits) - 1)];
+}
+
+CMemoryManager::Bucket* CMemoryManager::BucketOf(uintptr_t address) const {
+  return BucketOf(buckets_.load(std::memory_order_relaxed), bucketBits_.load(std::memory_order_relaxed), address);
 }
 
 void CMemoryManager::Link(CAllocationRecord* record) {
-  CAllocationRecord** bucket = BucketOf(record->address);
-  record->next = *bucket;
-  *bucket = record;
+  Bucket* bucket = BucketOf(record->address.load(std::memory_order_relaxed));
+  record->next.store(bucket->load(std::memory_order_relaxed), std::memory_order_relaxed);
+  bucket->store(record, std::memory_order_relaxed);
 }
 
 CAllocationRecord* CMemoryManager::Unlink(uintptr_t address) {
-  for (CAllocationRecord** link = BucketOf(address); *link != nullptr; link = &(*link)->next) {
-    if ((*link)->address != address) continue;
-    CAllocationRecord* record = *link;
-    *link = record->next;
+  Bucket* link = BucketOf(address);
+  for (CAllocationRecord* record = link->load(std::memory_order_relaxed); record != nullptr;
+       link = &record->next, record = link->load(std::memory_order_relaxed)) {
+    if (record->address.load(std::memory_order_relaxed) != address) continue;
+    link->store(record->next.load(std::memory_order_relaxed), std::memory_order_relaxed);
     return record;
   }
   return nullptr;
 }
 
+void CMemoryManager::Release(CAllocationRecord* record) {
+  record->next.store(freeRecords_, std::memory_order_relaxed);
+  freeRecords_ = record;
+  --liveRecords_;
+}
+
 // Keeps chains short as live blocks grow, so a free costs the same at any population.
 void CMemoryManager::GrowBuckets() {
-  const uint32_t bits = bucketBits_ + 1;
-  const uint64_t count = 1ull << bits;
-  auto* table = static_cast<CAllocationRecord**>(RawAllocate(count * sizeof(CAllocationRecord*)));
+  const uint32_t oldBits = bucketBits_.load(std::memory_order_relaxed);
+  const uint64_t oldCount = 1ull << oldBits, count = oldCount * 2;
+  auto* table = static_cast<Bucket*>(RawAllocate(count * sizeof(Bucket)));
   if (table == nullptr) return;  // longer chains, still correct
-  std::memset(table, 0, count * sizeof(CAllocationRecord*));
-  CAllocationRecord** oldTable = buckets_;
-  const uint64_t oldCount = BucketCount();
-  buckets_ = table;
-  bucketBits_ = bits;
-  bucketMask_ = count - 1;
+  for (uint64_t i = 0; i < count; ++i) new (&table[i]) Bucket(nullptr);
+  Bucket* oldTable = buckets_.load(std::memory_order_relaxed);
   for (uint64_t i = 0; i < oldCount; ++i) {
-    for (CAllocationRecord* record = oldTable[i]; record != nullptr;) {
-      CAllocationRecord* next = record->next;
-      Link(record);
+    for (CAllocationRecord* record = oldTable[i].load(std::memory_order_relaxed); record != nullptr;) {
+      CAllocationRecord* next = record->next.load(std::memory_order_relaxed);
+      Bucket* bucket = BucketOf(table, oldBits + 1, record->address.load(std::memory_order_relaxed));
+      record->next.store(bucket->load(std::memory_order_relaxed), std::memory_order_relaxed);
+      bucket->store(record, std::memory_order_relaxed);
       record = next;
     }
   }
-  RawFree(oldTable, oldCount * sizeof(CAllocationRecord*));
+  buckets_.store(table, std::memory_order_relaxed);
+  bucketBits_.store(oldBits + 1, std::memory_order_relaxed);
+  oldTable[0].store(reinterpret_cast<CAllocationRecord*>(retiredBuckets_), std::memory_order_relaxed);
+  oldTable[1].store(reinterpret_cast<CAllocationRecord*>(static_cast<uintptr_t>(oldCount)), std::memory_order_relaxed);
+  retiredBuckets_ = oldTable;
+}
+
+CAllocationRecord* CMemoryManager::NewRecord(uintptr_t address, uint64_t word) {
+  if (freeRecords_ == nullptr && !GrowRecordStorage()) return nullptr;
+  CAllocationRecord* record = freeRecords_;
+  freeRecords_ = record->next.load(std::memory_order_relaxed);
+  record->address.store(address, std::memory_order_relaxed);
+  record->sizeAndPool.store(word, std::memory_order_relaxed);
+  Link(record);
+  if (++liveRecords_ > 2 * BucketCount()) GrowBuckets();
+  return record;
 }
 
 bool CMemoryManager::AddRecord(const void* block, uint64_t size, uint32_t pool) {
-  CLockGuard guard(lock_);
-  if (freeRecords_ == nullptr && !GrowRecordStorage()) return false;
-  CAllocationRecord* record = freeRecords_;
-  freeRecords_ = record->next;
-  record->address = reinterpret_cast<uintptr_t>(block);
-  record->sizeAndPool = PackSizeAndPool(size, pool);
-  Link(record);
-  if (++liveRecords_ > 2 * BucketCount()) GrowBuckets();
-  return true;
+  CWriteSection section(*this);
+  return NewRecord(reinterpret_cast<uintptr_t>(block), PackSizeAndPool(size, pool)) != nullptr;
+}
+
+uint32_t CMemoryManager::AddRecords(void* const* blocks, uint32_t count, uint64_t word, CAllocationRecord** records) {
+  CWriteSection section(*this);
+  uint32_t added = 0;
+  for (; added < count; ++added) {
+    records[added] = NewRecord(reinterpret_cast<uintptr_t>(blocks[added]), word);
+    if (records[added] == nullptr) break;
+  }
+  return added;
+}
+
+void CMemoryManager::RemoveRecords(CAllocationRecord* const* records, uint32_t count) {
+  CWriteSection section(*this);
+  for (uint32_t i = 0; i < count; ++i) {
+    CAllocationRecord* record = Unlink(records[i]->address.load(std::memory_order_relaxed));
+    BRAVIK_ASSERT(record == records[i]);
+    if (record != nullptr) Release(record);
+  }
+}
+
+CAllocationRecord* CMemoryManager::FindLive(uintptr_t address) const {
+  for (CAllocationRecord* record = BucketOf(address)->load(std::memory_order_relaxed); record != nullptr;
+       record = record->next.load(std::memory_order_relaxed)) {
+    if (record->address.load(std::memory_order_relaxed) != address) continue;
+    return (record->sizeAndPool.load(std::memory_order_relaxed) & kCachedFlag) ? nullptr : record;
+  }
+  return nullptr;
 }
 
 bool CMemoryManager::FindRecord(const void* block, uint64_t* size, uint32_t* pool) {
-  CLockGuard guard(lock_);
-  const uintptr_t address = reinterpret_cast<uintptr_t>(block);
-  for (CAllocationRecord* record = *BucketOf(address); record != nullptr; record = record->next) {
-    if (record->address != address) continue;
-    *size = record->sizeAndPool & kSizeMask;
-    *pool = static_cast<uint32_t>(record->sizeAndPool >> kPoolShift);
-    return true;
-  }
-  return false;
+  uint64_t word = 0;
+  if (Lookup(block, &word) == nullptr) return false;
+  *size = word & kSizeMask;
+  *pool = static_cast<uint32_t>(word >> kPoolShift);
+  return true;
 }
 
 bool CMemoryManager::TakeRecord(const void* block, uint64_t* size, uint32_t* pool) {
-  CLockGuard guard(lock_);
-  CAllocationRecord* record = Unlink(reinterpret_cast<uintptr_t>(block));
-  if (record == nullptr) return false;
-  *size = record->sizeAndPool & kSizeMask;
-  *pool = static_cast<uint32_t>(record->sizeAndPool >> kPoolShift);
-  record->next = freeRecords_;
-  freeRecords_ = record;
-  --liveRecords_;
+  CWriteSection section(*this);
+  const uintptr_t address = reinterpret_cast<uintptr_t>(block);
+  if (FindLive(address) == nullptr) return false;
+  CAllocationRecord* record = Unlink(address);
+  const uint64_t word = record->sizeAndPool.load(std::memory_order_relaxed);
+  *size = word & kSizeMask;
+  *pool = static_cast<uint32_t>(word >> kPoolShift);
+  Release(record);
   return true;
 }
 
 void CMemoryManager::UpdateRecord(const void* oldBlock, const void* newBlock, uint64_t size) {
-  CLockGuard guard(lock_);
+  CWriteSection section(*this);
   CAllocationRecord* record = Unlink(reinterpret_cast<uintptr_t>(oldBlock));
   BRAVIK_ASSERT(record != nullptr);
   if (record == nullptr) return;
-  record->address = reinterpret_cast<uintptr_t>(newBlock);
-  record->sizeAndPool = PackSizeAndPool(size, static_cast<uint32_t>(record->sizeAndPool >> kPoolShift));
+  const uint64_t word = record->sizeAndPool.load(std::memory_order_relaxed);
+  record->address.store(reinterpret_cast<uintptr_t>(newBlock), std::memory_order_relaxed);
+  record->sizeAndPool.store(PackSizeAndPool(size, static_cast<uint32_t>(word >> kPoolShift)), std::memory_order_relaxed);
   Link(record);
+}
+
+// Sequence-checked read: a walk that overlapped a change (odd or moved sequence) is retried.
+// Records and replaced bucket tables are never returned to the host while the manager lives,
+// so a walk through stale links reads valid memory; the step bound ends a walk caught in a
+// chain that was relinked under it.
+CAllocationRecord* CMemoryManager::Lookup(const void* block, uint64_t* word) const {
+  const uintptr_t address = reinterpret_cast<uintptr_t>(block);
+  for (;;) {
+    const uint64_t before = sequence_.load(std::memory_order_acquire);
+    if (before & 1) {
+      System::SpinPause();
+      continue;
+    }
+    CAllocationRecord* found = nullptr;
+    uint64_t value = 0;
+    uint32_t steps = 0;
+    for (CAllocationRecord* record = BucketOf(address)->load(std::memory_order_relaxed);
+         record != nullptr && ++steps < (1u << 20); record = record->next.load(std::memory_order_relaxed)) {
+      if (record->address.load(std::memory_order_relaxed) != address) continue;
+      found = record;
+      value = record->sizeAndPool.load(std::memory_order_relaxed);
+      break;
+    }
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (sequence_.load(std::memory_order_relaxed) != before) continue;
+    if (found == nullptr || (value & kCachedFlag)) return nullptr;
+    *word = value;
+    return found;
+  }
 }
 
 uint64_t CMemoryManager::RecordCount() {
@@ -355,6 +448,36 @@ void* TPool<N>::Reallocate(void* block, uint64_t oldSize, uint64_t newSize) {
   return nullptr;
 }
 
+// Pops up to count blocks, carving chunks as needed; stops early only when the host refuses.
+template <unsigned N>
+uint32_t TPool<N>::TakeBatch(uint32_t classIndex, void** blocks, uint32_t count) {
+  CSizeClass& sizeClass = classes_[classIndex];
+  uint32_t taken = 0;
+  sizeClass.lock.Lock();
+  while (taken < count) {
+    if (sizeClass.freeList == nullptr && !AddChunk(sizeClass, 1ull << (classIndex + kFirstClassShift))) break;
+    CFreeElement* element = sizeClass.freeList;
+    sizeClass.freeList = element->next;
+    blocks[taken++] = element;
+  }
+  sizeClass.liveBlocks += taken;
+  sizeClass.lock.Unlock();
+  return taken;
+}
+
+template <unsigned N>
+void TPool<N>::GiveBatch(uint32_t classIndex, void* const* blocks, uint32_t count) {
+  CSizeClass& sizeClass = classes_[classIndex];
+  sizeClass.lock.Lock();
+  for (uint32_t i = 0; i < count; ++i) {
+    auto* element = static_cast<CFreeElement*>(blocks[i]);
+    element->next = sizeClass.freeList;
+    sizeClass.freeList = element;
+  }
+  sizeClass.liveBlocks -= count;
+  sizeClass.lock.Unlock();
+}
+
 template <unsigned N>
 void TPool<N>::Destroy() {
   for (uint32_t i = 0; i < kClassCount; ++i) {
@@ -390,6 +513,157 @@ template class TPool<2>;
 template class TPool<3>;
 template class TPool<4>;
 
+// ---- Thread caches ---------------------------------------------------------------------
+
+namespace {
+// The calling thread's cache and the id of the system it belongs to (0: none yet).
+struct CThreadSlot {
+  CThreadCache* cache;
+  uint64_t systemId;
+};
+BRAVIK_FAST_THREAD_LOCAL CThreadSlot t_slot = {nullptr, 0};
+
+// Systems whose caches may be in use, so a thread can tell a live owner from a destroyed one.
+constexpr uint32_t kMaxCachedSystems = 8;
+struct CLiveSystem {
+  std::atomic<uint64_t> id{0};
+  std::atomic<CMemorySystem*> system{nullptr};
+};
+CLiveSystem g_liveSystems[kMaxCachedSystems];
+std::atomic<uint64_t> g_nextSystemId{1};
+
+CMemorySystem* FindLiveSystem(uint64_t id) {
+  for (CLiveSystem& entry : g_liveSystems)
+    if (id != 0 && entry.id.load(std::memory_order_acquire) == id) return entry.system.load(std::memory_order_acquire);
+  return nullptr;
+}
+
+// Gives the thread's cache back when the thread ends.
+struct CThreadExitHook {
+  bool armed = false;
+  ~CThreadExitHook() {
+    if (armed) CMemorySystem::ReleaseCallingThreadCache();
+  }
+};
+thread_local CThreadExitHook t_exitHook;
+}  // namespace
+
+uint32_t CacheClassIndex(uint32_t pool, uint64_t size) {
+  return pool == 4 ? TPool<4>::ClassIndex(size) : TPool<0>::ClassIndex(size);
+}
+
+CThreadCache* CMemorySystem::ThreadCache() {
+  const CThreadSlot slot = t_slot;
+  if (slot.systemId == id_) return slot.cache;
+  return AdoptThreadCache();
+}
+
+// A thread serves one system from a cache; other systems it uses take the locked paths.
+CThreadCache* CMemorySystem::AdoptThreadCache() {
+  if (id_ == 0 || FindLiveSystem(t_slot.systemId) != nullptr) return nullptr;
+  void* memory = manager_.RawAllocate(sizeof(CThreadCache));
+  if (memory == nullptr) return nullptr;
+  auto* cache = new (memory) CThreadCache{};
+  {
+    CLockGuard guard(manager_.Lock());
+    cache->next = caches_;
+    if (caches_ != nullptr) caches_->previous = cache;
+    caches_ = cache;
+  }
+  t_slot = {cache, id_};
+  t_exitHook.armed = true;
+  return cache;
+}
+
+void CMemorySystem::ReleaseThreadCache(CThreadCache* cache) {
+  for (uint32_t pool = 1; pool <= 4; ++pool)
+    for (uint32_t index = 0; index < 8; ++index) {
+      CThreadCache::Bin& bin = cache->bins[pool - 1][index];
+      if (bin.count != 0) Flush(pool, index, bin, *cache, bin.count);
+    }
+  {
+    CLockGuard guard(manager_.Lock());
+    if (cache->previous != nullptr) cache->previous->next = cache->next;
+    else caches_ = cache->next;
+    if (cache->next != nullptr) cache->next->previous = cache->previous;
+  }
+  manager_.RawFree(cache, sizeof(CThreadCache));
+}
+
+void CMemorySystem::ReleaseCallingThreadCache() {
+  const CThreadSlot slot = t_slot;
+  t_slot = {nullptr, 0};
+  if (CMemorySystem* system = FindLiveSystem(slot.systemId)) system->ReleaseThreadCache(slot.cache);
+}
+
+bool CMemorySystem::CallingThreadIsCached() { return ThreadCache() != nullptr; }
+
+uint32_t CMemorySystem::TakeBatch(uint32_t pool, uint32_t classIndex, void** blocks, uint32_t count) {
+  switch (pool) {
+    case 1: return pool1_.TakeBatch(classIndex, blocks, count);
+    case 2: return pool2_.TakeBatch(classIndex, blocks, count);
+    case 3: return pool3_.TakeBatch(classIndex, blocks, count);
+    default: return pool4_.TakeBatch(classIndex, blocks, count);
+  }
+}
+
+void CMemorySystem::GiveBatch(uint32_t pool, uint32_t classIndex, void* const* blocks, uint32_t count) {
+  switch (pool) {
+    case 1: return pool1_.GiveBatch(classIndex, blocks, count);
+    case 2: return pool2_.GiveBatch(classIndex, blocks, count);
+    case 3: return pool3_.GiveBatch(classIndex, blocks, count);
+    default: return pool4_.GiveBatch(classIndex, blocks, count);
+  }
+}
+
+// Takes a batch from the class and records it as parked; blocks that got no record go back.
+bool CMemorySystem::Refill(uint32_t pool, uint32_t classIndex, CThreadCache::Bin& bin, CThreadCache& cache) {
+  void* blocks[kCacheBatch];
+  CAllocationRecord* records[kCacheBatch];
+  const uint32_t taken = TakeBatch(pool, classIndex, blocks, kCacheBatch);
+  const uint32_t recorded = manager_.AddRecords(blocks, taken, PackSizeAndPool(0, pool) | kCachedFlag, records);
+  if (recorded < taken) GiveBatch(pool, classIndex, blocks + recorded, taken - recorded);
+  for (uint32_t i = 0; i < recorded; ++i) bin.entries[bin.count++] = {blocks[i], records[i]};
+  cache.parked.store(cache.parked.load(std::memory_order_relaxed) + recorded, std::memory_order_relaxed);
+  return recorded != 0;
+}
+
+// Returns the oldest `count` parked blocks of a bin to their class, records released.
+void CMemorySystem::Flush(uint32_t pool, uint32_t classIndex, CThreadCache::Bin& bin, CThreadCache& cache,
+                          uint32_t count) {
+  void* blocks[kCacheCapacity];
+  CAllocationRecord* records[kCacheCapacity];
+  for (uint32_t i = 0; i < count; ++i) {
+    blocks[i] = bin.entries[i].block;
+    records[i] = bin.entries[i].record;
+  }
+  manager_.RemoveRecords(records, count);
+  GiveBatch(pool, classIndex, blocks, count);
+  std::memmove(bin.entries, bin.entries + count, (bin.count - count) * sizeof(CThreadCache::Entry));
+  bin.count -= count;
+  cache.parked.store(cache.parked.load(std::memory_order_relaxed) - count, std::memory_order_relaxed);
+}
+
+void* CMemorySystem::CachedAllocate(CThreadCache& cache, uint64_t size, uint32_t pool) {
+  const uint32_t classIndex = CacheClassIndex(pool, size);
+  CThreadCache::Bin& bin = cache.bins[pool - 1][classIndex];
+  if (bin.count == 0 && !Refill(pool, classIndex, bin, cache)) return nullptr;
+  const CThreadCache::Entry entry = bin.entries[--bin.count];
+  cache.parked.store(cache.parked.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+  entry.record->sizeAndPool.store(PackSizeAndPool(size, pool), std::memory_order_release);
+  return entry.block;
+}
+
+void CMemorySystem::CachedFree(CThreadCache& cache, void* block, CAllocationRecord* record, uint64_t word) {
+  const uint32_t pool = static_cast<uint32_t>(word >> kPoolShift);
+  const uint32_t classIndex = CacheClassIndex(pool, word & kSizeMask);
+  CThreadCache::Bin& bin = cache.bins[pool - 1][classIndex];
+  if (bin.count == kCacheCapacity) Flush(pool, classIndex, bin, cache, kCacheBatch);
+  record->sizeAndPool.store(word | kCachedFlag, std::memory_order_release);
+  bin.entries[bin.count++] = {block, record};
+  cache.parked.store(cache.parked.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
 // ---- CMemorySystem ---------------------------------------------------------------------
 
 CMemorySystem::CMemorySystem(System::AllocateFunction allocate, System::ReallocateFunction reallocate,
@@ -412,11 +686,32 @@ CMemorySystem* CMemorySystem::Create(System::AllocateFunction allocate, System::
     Destroy(system);
     return nullptr;
   }
+  // Without a free slot the system simply works without thread caches.
+  const uint64_t id = g_nextSystemId.fetch_add(1, std::memory_order_relaxed);
+  for (CLiveSystem& entry : g_liveSystems) {
+    uint64_t expected = 0;
+    if (!entry.id.compare_exchange_strong(expected, ~0ull, std::memory_order_acq_rel)) continue;
+    entry.system.store(system, std::memory_order_release);
+    entry.id.store(id, std::memory_order_release);
+    system->id_ = id;
+    break;
+  }
   return system;
 }
 
 void CMemorySystem::Destroy(CMemorySystem* system) {
   if (system == nullptr) return;
+  for (CLiveSystem& entry : g_liveSystems) {
+    if (system->id_ == 0 || entry.id.load(std::memory_order_acquire) != system->id_) continue;
+    entry.system.store(nullptr, std::memory_order_release);
+    entry.id.store(0, std::memory_order_release);
+  }
+  if (t_slot.systemId == system->id_) t_slot = {nullptr, 0};
+  // Caches of other threads go with the pools; those threads find their system gone.
+  while (CThreadCache* cache = system->caches_) {
+    system->caches_ = cache->next;
+    system->manager_.RawFree(cache, sizeof(CThreadCache));
+  }
   system->pool1_.Destroy();
   system->pool2_.Destroy();
   system->pool3_.Destroy();
@@ -425,6 +720,14 @@ void CMemorySystem::Destroy(CMemorySystem* system) {
   System::FreeFunction release = system->manager_.FreeCallback();
   system->~CMemorySystem();
   release(system);
+}
+
+uint64_t CMemorySystem::LiveBlocks() {
+  CLockGuard guard(manager_.Lock());
+  uint64_t parked = 0;
+  for (CThreadCache* cache = caches_; cache != nullptr; cache = cache->next)
+    parked += cache->parked.load(std::memory_order_relaxed);
+  return manager_.RecordCount() - parked;
 }
 
 void* CMemorySystem::CoreAllocate(uint64_t size) {
@@ -474,6 +777,9 @@ void* CMemorySystem::Allocate(uint64_t size, uint32_t pool) {
   if (size == 0 || size > kMaxBlockSize) return nullptr;
   const uint32_t recorded = RecordedPool(pool);
   if (recorded == 0) return CoreAllocate(size);
+  if (size <= TPool<0>::kLargestClass) {
+    if (CThreadCache* cache = ThreadCache()) return CachedAllocate(*cache, size, recorded);
+  }
   void* block = PoolAllocate(recorded, size);
   if (block == nullptr) return nullptr;
   if (!manager_.AddRecord(block, size, recorded)) {
@@ -484,9 +790,24 @@ void* CMemorySystem::Allocate(uint64_t size, uint32_t pool) {
 }
 
 bool CMemorySystem::Free(void* block) {
+  if (block == nullptr) return false;
+  uint64_t word = 0;
+  CAllocationRecord* record = manager_.Lookup(block, &word);
+  if (record == nullptr) return false;
+  const bool small = (word >> kPoolShift) != 0 && (word & kSizeMask) <= TPool<0>::kLargestClass;
+  if (small) {
+    if (CThreadCache* cache = ThreadCache()) {
+      CachedFree(*cache, block, record, word);
+      return true;
+    }
+  }
+  return UncachedFree(block);
+}
+
+bool CMemorySystem::UncachedFree(void* block) {
   uint64_t size = 0;
   uint32_t pool = 0;
-  if (block == nullptr || !manager_.TakeRecord(block, &size, &pool)) return false;
+  if (!manager_.TakeRecord(block, &size, &pool)) return false;
   if (pool == 0)
     manager_.RawFree(block, size);
   else

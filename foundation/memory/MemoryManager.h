@@ -38,14 +38,24 @@ class CSpinBit {
 };
 
 // Every block handed out has one: address, chain link, size (low 61 bits) and pool (top 3).
+// Fields are atomic because look-ups read chains without the lock (see CMemoryManager).
 struct CAllocationRecord {
-  uintptr_t address;
-  CAllocationRecord* next;
-  uint64_t sizeAndPool;
+  std::atomic<uintptr_t> address;
+  std::atomic<CAllocationRecord*> next;
+  std::atomic<uint64_t> sizeAndPool;
 };
 static_assert(sizeof(CAllocationRecord) == 24);
 
 constexpr uint64_t kMaxBlockSize = 1ull << 60;
+constexpr uint32_t kPoolShift = 61;
+constexpr uint64_t kSizeMask = (1ull << kPoolShift) - 1;
+// Sizes never reach bit 60: a record with it set belongs to a block parked in a thread cache,
+// which counts as not handed out.
+constexpr uint64_t kCachedFlag = 1ull << 60;
+
+constexpr uint64_t PackSizeAndPool(uint64_t size, uint32_t pool) {
+  return (size & kSizeMask) | (static_cast<uint64_t>(pool) << kPoolShift);
+}
 constexpr uint32_t kRecordsPerBlock = 256;
 constexpr uint64_t kRecordBlockBytes = kRecordsPerBlock * sizeof(CAllocationRecord);
 static_assert(kRecordBlockBytes == 6144);
@@ -68,36 +78,56 @@ class CMemoryManager {
   void* RawReallocate(void* block, uint64_t oldSize, uint64_t newSize);
   void RawFree(void* block, uint64_t size);
 
-  // Records. AddRecord fails only when record storage cannot grow.
+  // Records. AddRecord fails only when record storage cannot grow. Find and Take see only
+  // blocks handed out (not those parked in thread caches).
   bool AddRecord(const void* block, uint64_t size, uint32_t pool);
   bool FindRecord(const void* block, uint64_t* size, uint32_t* pool);
   bool TakeRecord(const void* block, uint64_t* size, uint32_t* pool);
   // Re-keys (when moved) and resizes a live record without allocating.
   void UpdateRecord(const void* oldBlock, const void* newBlock, uint64_t size);
 
+  // Lock-free look-up: the record of block and a consistent copy of its size-and-pool word,
+  // or null. Writers bump a sequence number around every change of the table, readers retry.
+  CAllocationRecord* Lookup(const void* block, uint64_t* word) const;
+  // Batch forms for thread caches: records every block with `word`, returns how many got one.
+  uint32_t AddRecords(void* const* blocks, uint32_t count, uint64_t word, CAllocationRecord** records);
+  void RemoveRecords(CAllocationRecord* const* records, uint32_t count);
+
+  // The lock also guards the thread-cache registry of the owning system.
+  CRecursiveSpinLock& Lock() { return lock_; }
+
   uint64_t BytesInUse() const { return bytesInUse_.load(std::memory_order_relaxed); }
   uint64_t Limit() const { return limit_; }
   uint64_t RecordCount();
-  uint64_t BucketCount() const { return bucketMask_ + 1; }
+  uint64_t BucketCount() const;
   void AdjustBytesInUse(int64_t delta) {
     bytesInUse_.fetch_add(static_cast<uint64_t>(delta), std::memory_order_relaxed);
   }
   System::FreeFunction FreeCallback() const { return free_; }
 
  private:
+  friend class CWriteSection;
+  using Bucket = std::atomic<CAllocationRecord*>;
+
   bool GrowRecordStorage();
   void GrowBuckets();
-  CAllocationRecord** BucketOf(uintptr_t address) const;
+  static Bucket* BucketOf(Bucket* buckets, uint32_t bits, uintptr_t address);
+  Bucket* BucketOf(uintptr_t address) const;
   CAllocationRecord* Unlink(uintptr_t address);
   void Link(CAllocationRecord* record);
+  void Release(CAllocationRecord* record);
+  CAllocationRecord* NewRecord(uintptr_t address, uint64_t word);
+  CAllocationRecord* FindLive(uintptr_t address) const;
 
   uint64_t generations_ = 0;
   CAllocationRecord** recordBlocks_ = nullptr;
   uint64_t recordBlockCount_ = 0;
   CAllocationRecord* freeRecords_ = nullptr;
-  CAllocationRecord** buckets_ = nullptr;
-  uint64_t bucketMask_ = 0;
-  uint32_t bucketBits_ = 0;
+  std::atomic<Bucket*> buckets_{nullptr};
+  std::atomic<uint32_t> bucketBits_{0};
+  // Replaced bucket tables stay until teardown: a lock-free reader may still be walking one.
+  Bucket* retiredBuckets_ = nullptr;
+  std::atomic<uint64_t> sequence_{0};
   uint64_t liveRecords_ = 0;
   System::AllocateFunction allocate_;
   System::ReallocateFunction reallocate_;
@@ -132,6 +162,11 @@ class TPool {
   uint32_t ElementsPerChunk(uint32_t classIndex) const { return classes_[classIndex].elementsPerChunk; }
   static uint32_t ClassIndex(uint64_t size);
 
+  // Batch moves between a class's free list and a thread cache, one lock round each.
+  // TakeBatch returns how many blocks it could provide (0 when no chunk could be added).
+  uint32_t TakeBatch(uint32_t classIndex, void** blocks, uint32_t count);
+  void GiveBatch(uint32_t classIndex, void* const* blocks, uint32_t count);
+
  private:
   struct CFreeElement {
     CFreeElement* next;
@@ -156,6 +191,26 @@ class TPool {
   std::atomic<uint64_t> largeBlocks_{0};
 };
 
+constexpr uint32_t kCacheCapacity = 32;  // blocks a thread keeps per size class
+constexpr uint32_t kCacheBatch = 16;     // blocks moved per refill or flush
+
+// A thread's private stock of small blocks, one bin per pool and size class, so that the common
+// allocate and free take no lock. Parked blocks keep their records, flagged as not handed out.
+struct CThreadCache {
+  struct Entry {
+    void* block;
+    CAllocationRecord* record;
+  };
+  struct Bin {
+    uint32_t count;
+    Entry entries[kCacheCapacity];
+  };
+  CThreadCache* previous;
+  CThreadCache* next;
+  std::atomic<uint64_t> parked;  // written by the owner only; summed by statistics
+  Bin bins[4][8];
+};
+
 // The manager with its four pools; the unit behind the process-wide allocator.
 class CMemorySystem {
  public:
@@ -163,6 +218,8 @@ class CMemorySystem {
   static CMemorySystem* Create(System::AllocateFunction allocate, System::ReallocateFunction reallocate,
                                System::FreeFunction release, uint64_t limit, uint32_t l1DataCacheBytes);
   static void Destroy(CMemorySystem* system);
+  // Returns the calling thread's cache to its system, if that system still exists.
+  static void ReleaseCallingThreadCache();
 
   void* Allocate(uint64_t size, uint32_t pool);
   void* Reallocate(void* block, uint64_t size, uint32_t pool);
@@ -170,12 +227,25 @@ class CMemorySystem {
   bool Free(void* block);
   uint64_t BlockSize(const void* block);
   uint32_t BlockPool(const void* block);
-  uint64_t LiveBlocks() { return manager_.RecordCount(); }
+  // Blocks handed out and not freed (parked blocks excluded).
+  uint64_t LiveBlocks();
   CMemoryManager& Manager() { return manager_; }
+  // Whether the calling thread allocates through a cache of this system.
+  bool CallingThreadIsCached();
 
  private:
   CMemorySystem(System::AllocateFunction allocate, System::ReallocateFunction reallocate,
                 System::FreeFunction release, uint64_t limit, uint32_t l1DataCacheBytes);
+  CThreadCache* ThreadCache();
+  CThreadCache* AdoptThreadCache();
+  void ReleaseThreadCache(CThreadCache* cache);
+  bool Refill(uint32_t pool, uint32_t classIndex, CThreadCache::Bin& bin, CThreadCache& cache);
+  void Flush(uint32_t pool, uint32_t classIndex, CThreadCache::Bin& bin, CThreadCache& cache, uint32_t count);
+  void* CachedAllocate(CThreadCache& cache, uint64_t size, uint32_t pool);
+  void CachedFree(CThreadCache& cache, void* block, CAllocationRecord* record, uint64_t word);
+  bool UncachedFree(void* block);
+  uint32_t TakeBatch(uint32_t pool, uint32_t classIndex, void** blocks, uint32_t count);
+  void GiveBatch(uint32_t pool, uint32_t classIndex, void* const* blocks, uint32_t count);
   void* CoreAllocate(uint64_t size);
   void* CoreReallocate(void* block, uint64_t oldSize, uint64_t newSize);
   void* PoolAllocate(uint32_t pool, uint64_t size);
@@ -187,7 +257,12 @@ class CMemorySystem {
   TPool<2> pool2_;
   TPool<3> pool3_;
   TPool<4> pool4_;
+  uint64_t id_ = 0;                       // never reused, so a thread can tell a stale cache
+  CThreadCache* caches_ = nullptr;        // registry, under the manager lock
 };
+
+// Size class of a small block in pool 1 to 4 (pool 4 starts at 16 bytes).
+uint32_t CacheClassIndex(uint32_t pool, uint64_t size);
 
 // Recorded selector of a request: pools 1 to 4 keep theirs, everything else is the core.
 constexpr uint32_t RecordedPool(uint32_t selector) { return selector >= 1 && selector <= 4 ? selector : 0; }
