@@ -1,0 +1,72 @@
+// The one platform-specific file of the demo host: dynamic loading on POSIX and Windows.
+#include "examples/HostLibrary.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#if defined(_WIN32)
+constexpr const char* kLibraryName = "QuorinCAPI.dll";
+
+std::string ExecutableFolder() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path, length);
+  const size_t slash = folder.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+void* Load(const std::string& path, std::string& error) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) error = "LoadLibraryA failed, error " + std::to_string(GetLastError());
+  return reinterpret_cast<void*>(module);
+}
+
+void* Symbol(void* handle, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+
+void Unload(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+#else
+constexpr const char* kLibraryName = "libQuorinCAPI.so";
+
+std::string ExecutableFolder() {
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof(path));
+  std::string folder(path, length > 0 ? static_cast<size_t>(length) : 0);
+  const size_t slash = folder.find_last_of('/');
+  return slash == std::string::npos ? std::string("./") : folder.substr(0, slash + 1);
+}
+
+void* Load(const std::string& path, std::string& error) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) error = dlerror();
+  return handle;
+}
+
+void* Symbol(void* handle, const char* name) { return dlsym(handle, name); }
+
+void Unload(void* handle) { dlclose(handle); }
+#endif
+
+}  // namespace
+
+CHostLibrary::~CHostLibrary() {
+  if (handle_ != nullptr) Unload(handle_);
+}
+
+bool CHostLibrary::Open() {
+  path_ = ExecutableFolder() + kLibraryName;
+  handle_ = Load(path_, error_);
+  return handle_ != nullptr;
+}
+
+void* CHostLibrary::Find(const char* name) const {
+  return handle_ == nullptr ? nullptr : Symbol(handle_, name);
+}

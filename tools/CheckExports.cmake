@@ -1,0 +1,77 @@
+# Checks the export table of the QuorinCAPI shared library: every exported or defined dynamic
+# symbol is a Tlx* or Brv* name (undecorated: letters, digits, '_'), and the memory exports
+# are there.
+#
+#   cmake -DFORMAT=nm -DTOOL=<nm>      -DLIBRARY=libQuorinCAPI.so -P CheckExports.cmake
+#   cmake -DFORMAT=pe -DTOOL=<objdump> -DLIBRARY=QuorinCAPI.dll   -P CheckExports.cmake
+#   cmake -DFORMAT=nm|pe -DLISTING=<saved tool output> -P CheckExports.cmake
+cmake_minimum_required(VERSION 3.25)
+
+set(required BrvMalloc BrvRealloc BrvFree)
+
+if(DEFINED LISTING)
+  file(READ "${LISTING}" output)
+else()
+  if(FORMAT STREQUAL "nm")
+    set(command "${TOOL}" -D --defined-only "${LIBRARY}")
+  elseif(FORMAT STREQUAL "pe")
+    set(command "${TOOL}" -p "${LIBRARY}")
+  else()
+    message(FATAL_ERROR "FORMAT must be nm or pe, not '${FORMAT}'")
+  endif()
+  execute_process(COMMAND ${command} OUTPUT_VARIABLE output ERROR_VARIABLE errors
+                  RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${command} failed (${result}): ${errors}")
+  endif()
+endif()
+
+string(REPLACE "\n" ";" lines "${output}")
+set(names)
+if(FORMAT STREQUAL "nm")
+  # "<address> <type> <name>"; --defined-only already drops the imports.
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] (.+)$")
+      list(APPEND names "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+else()
+  # The export directory's name table: "\t[   0] +base[   1] 0000 BrvFree" (binutils 2.40)
+  # or "\t[   0] BrvFree" (older binutils), between its heading and the next blank line.
+  set(inTable FALSE)
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+      set(inTable TRUE)
+    elseif(inTable AND line MATCHES "^[ \t]*$")
+      set(inTable FALSE)
+    elseif(inTable)
+      if(line MATCHES "^[ \t]*\\[ *[0-9]+\\] (\\+base\\[ *[0-9]+\\] [0-9a-fA-F]+ )?(.+)$")
+        list(APPEND names "${CMAKE_MATCH_2}")
+      else()
+        message(FATAL_ERROR "Unexpected line in the export name table: '${line}'")
+      endif()
+    endif()
+  endforeach()
+endif()
+
+set(foreign)
+foreach(name IN LISTS names)
+  if(NOT name MATCHES "^(Tlx|Brv)[A-Za-z0-9_]+$")
+    list(APPEND foreign "${name}")
+  endif()
+endforeach()
+set(missing)
+foreach(name IN LISTS required)
+  if(NOT name IN_LIST names)
+    list(APPEND missing "${name}")
+  endif()
+endforeach()
+
+list(LENGTH names count)
+if(foreign OR missing)
+  list(JOIN foreign "\n  " foreignText)
+  list(JOIN missing " " missingText)
+  message(FATAL_ERROR "Export table of ${LIBRARY}${LISTING} (${count} symbols) is wrong.\n"
+                      "Not Tlx*/Brv*:\n  ${foreignText}\nMissing: ${missingText}")
+endif()
+message(STATUS "${count} exports, all Tlx*/Brv*: ${names}")
