@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "foundation/system/Platform.h"
@@ -57,7 +58,11 @@ template <typename T, typename... Args>
 T* New(uint32_t pool, Args&&... args) {
   void* block = Allocate(sizeof(T), pool);
   try {
-    return new (block) T(std::forward<Args>(args)...);
+    // Braces for aggregates: not every supported compiler takes parentheses for them yet.
+    if constexpr (std::is_aggregate_v<T>)
+      return new (block) T{std::forward<Args>(args)...};
+    else
+      return new (block) T(std::forward<Args>(args)...);
   } catch (...) {
     Free(block);
     throw;

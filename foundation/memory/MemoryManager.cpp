@@ -338,6 +338,15 @@ uint8_t* AlignAfter(void* raw, uint64_t alignment) {
   return block;
 }
 
+// Free elements of the 4-byte pool sit at 4-byte boundaries, so the link is copied, not loaded.
+void* NextFree(void* element) {
+  void* next;
+  std::memcpy(&next, element, sizeof next);
+  return next;
+}
+
+void SetNextFree(void* element, void* next) { std::memcpy(element, &next, sizeof next); }
+
 void* RawOfAligned(void* block) {
   auto* bytes = static_cast<uint8_t*>(block);
   return bytes - bytes[-1];
@@ -375,10 +384,10 @@ bool TPool<N>::AddChunk(CSizeClass& sizeClass, uint64_t classSize) {
   uint8_t* start = N > 0 ? AlignAfter(raw, kAlignment) : static_cast<uint8_t*>(raw);
   sizeClass.chunks = static_cast<uint8_t**>(table);
   sizeClass.chunks[sizeClass.chunkCount++] = start;
-  CFreeElement* next = sizeClass.freeList;
+  void* next = sizeClass.freeList;
   for (uint32_t i = sizeClass.elementsPerChunk; i-- > 0;) {
-    auto* element = reinterpret_cast<CFreeElement*>(start + i * classSize);
-    element->next = next;
+    void* element = start + i * classSize;
+    SetNextFree(element, next);
     next = element;
   }
   sizeClass.freeList = next;
@@ -395,8 +404,8 @@ void* TPool<N>::Allocate(uint64_t size) {
     sizeClass.lock.Unlock();
     return nullptr;
   }
-  CFreeElement* element = sizeClass.freeList;
-  sizeClass.freeList = element->next;
+  void* element = sizeClass.freeList;
+  sizeClass.freeList = NextFree(element);
   ++sizeClass.liveBlocks;
   sizeClass.lock.Unlock();
   return element;
@@ -406,10 +415,9 @@ template <unsigned N>
 void TPool<N>::Free(void* block, uint64_t size) {
   if (size > kLargestClass) return FreeLarge(block, size);
   CSizeClass& sizeClass = classes_[ClassIndex(size)];
-  auto* element = static_cast<CFreeElement*>(block);
   sizeClass.lock.Lock();
-  element->next = sizeClass.freeList;
-  sizeClass.freeList = element;
+  SetNextFree(block, sizeClass.freeList);
+  sizeClass.freeList = block;
   --sizeClass.liveBlocks;
   sizeClass.lock.Unlock();
 }
@@ -456,8 +464,8 @@ uint32_t TPool<N>::TakeBatch(uint32_t classIndex, void** blocks, uint32_t count)
   sizeClass.lock.Lock();
   while (taken < count) {
     if (sizeClass.freeList == nullptr && !AddChunk(sizeClass, 1ull << (classIndex + kFirstClassShift))) break;
-    CFreeElement* element = sizeClass.freeList;
-    sizeClass.freeList = element->next;
+    void* element = sizeClass.freeList;
+    sizeClass.freeList = NextFree(element);
     blocks[taken++] = element;
   }
   sizeClass.liveBlocks += taken;
@@ -470,9 +478,8 @@ void TPool<N>::GiveBatch(uint32_t classIndex, void* const* blocks, uint32_t coun
   CSizeClass& sizeClass = classes_[classIndex];
   sizeClass.lock.Lock();
   for (uint32_t i = 0; i < count; ++i) {
-    auto* element = static_cast<CFreeElement*>(blocks[i]);
-    element->next = sizeClass.freeList;
-    sizeClass.freeList = element;
+    SetNextFree(blocks[i], sizeClass.freeList);
+    sizeClass.freeList = blocks[i];
   }
   sizeClass.liveBlocks -= count;
   sizeClass.lock.Unlock();

@@ -168,14 +168,11 @@ class TPool {
   void GiveBatch(uint32_t classIndex, void* const* blocks, uint32_t count);
 
  private:
-  struct CFreeElement {
-    CFreeElement* next;
-  };
   struct CSizeClass {
     uint32_t elementsPerChunk = 0;
     uint32_t chunkCount = 0;
     CSpinBit lock;
-    CFreeElement* freeList = nullptr;
+    void* freeList = nullptr;  // elements chained through their first pointer-size bytes
     uint8_t** chunks = nullptr;
     uint64_t liveBlocks = 0;  // under the class lock
   };

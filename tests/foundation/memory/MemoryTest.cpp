@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -320,4 +321,52 @@ TEST(MemoryShutdown, DestroyReturnsEveryChunkToTheHost) {
     for (uint64_t size = 1; size <= 2048; size = size * 2 + 1) blocks.push_back(system->Allocate(size, selector));
   for (void* block : blocks) system->Free(block);
   // ~PrivateSystem checks that the host has nothing live afterwards.
+}
+
+TEST(MemoryThreadCache, FreedBlocksAreParkedAndNotHandedOut) {
+  const uint64_t live = GetMemoryStatistics().liveBlocks;
+  void* block = Allocate(48, 2);
+  EXPECT_EQ(GetMemoryStatistics().liveBlocks, live + 1);
+  Free(block);
+  EXPECT_EQ(GetMemoryStatistics().liveBlocks, live) << "a parked block is not live";
+  EXPECT_EQ(GetBlockSize(block), 0u) << "a parked block has no size for callers";
+  EXPECT_EQ(TryReallocate(block, 64, 2), nullptr) << "a parked block cannot be resized";
+  void* again = Allocate(40, 2);
+  EXPECT_EQ(again, block) << "the thread's last freed block of a class is reused first";
+  EXPECT_EQ(GetBlockSize(again), 40u);
+  Free(again);
+}
+
+// The same host-failure sweep on a thread of its own, so that the private system serves it
+// through a thread cache: refills and flushes meet the failures too.
+TEST(MemoryOutOfMemory, HostFailuresDuringCacheRefillsAndFlushes) {
+  for (uint64_t failAt = 1; failAt < 120; ++failAt) {
+    PrivateSystem system(kNoLimit, 0);
+    if (system.get() == nullptr) continue;
+    bool cached = false;
+    uint64_t live = 0, handedOut = 0;
+    std::thread worker([&] {
+      g_host.failAt = g_host.calls + failAt;
+      std::vector<void*> blocks;
+      for (int i = 0; i < 400; ++i) {
+        void* block = system->Allocate(8 + (i * 29) % 1000, 1 + i % 4);
+        if (block != nullptr) blocks.push_back(block);
+        if (i % 4 == 3) {
+          system->Free(blocks.front());
+          blocks.erase(blocks.begin());
+        }
+      }
+      g_host.failAt = 0;
+      cached = system->CallingThreadIsCached();
+      live = system->LiveBlocks();
+      handedOut = blocks.size();
+      for (void* block : blocks) EXPECT_TRUE(system->Free(block));
+    });
+    worker.join();
+    EXPECT_EQ(live, handedOut);
+    EXPECT_EQ(system->LiveBlocks(), 0u) << "the ended thread gave its cache back";
+    if (failAt > 40) {
+      EXPECT_TRUE(cached);
+    }
+  }
 }

@@ -56,6 +56,25 @@ TEST(MemoryThreads, TwoThreadsOnDifferentClassesAndPools) { RunPair(1, 24, 4, 30
 
 TEST(MemoryThreads, TwoThreadsOnLargeAndCoreBlocks) { RunPair(0, 2000, 3, 1500); }
 
+// Blocks allocated on one thread and freed on another move between the two threads' caches.
+TEST(MemoryThreads, BlocksFreedOnAnotherThread) {
+  const uint64_t before = GetMemoryStatistics().liveBlocks;
+  constexpr int kBlocks = 20000;
+  std::vector<void*> blocks(kBlocks);
+  std::thread producer([&] {
+    for (int i = 0; i < kBlocks; ++i) {
+      blocks[i] = Allocate(16 + i % 200, 1 + i % 4);
+      std::memset(blocks[i], 0x11, 16);
+    }
+  });
+  producer.join();
+  std::thread consumer([&] {
+    for (void* block : blocks) Free(block);
+  });
+  consumer.join();
+  EXPECT_EQ(GetMemoryStatistics().liveBlocks, before);
+}
+
 TEST(MemoryThreads, RecursiveLockIsReentrantForItsOwnerAndExcludesOthers) {
   CRecursiveSpinLock lock;
   int counter = 0;
