@@ -14,10 +14,9 @@ using namespace Utf;
 namespace {
 
 // Bytes before the terminator of a non-null text.
-uint64_t CountBytes(const void* data, StringEncoding encoding) {
+uint64_t TextBytes(const void* data, StringEncoding encoding) {
   return WithCodec(encoding, [&](auto codec) -> uint64_t {
-    using Codec = decltype(codec);
-    return CountUnits(static_cast<const typename Codec::Unit*>(data)) * sizeof(typename Codec::Unit);
+    return CountBytes<decltype(codec)>(static_cast<const uint8_t*>(data));
   });
 }
 
@@ -36,7 +35,7 @@ uint64_t IString::GetLength() const { return MeasureLength(m_data, m_encoding); 
 
 uint64_t IString::GetSize() const {
   if (m_data == nullptr) return 0;
-  return CountBytes(m_data, m_encoding) + UnitSize(m_encoding);
+  return TextBytes(m_data, m_encoding) + UnitSize(m_encoding);
 }
 
 bool IString::IsEmpty() const {
@@ -196,9 +195,7 @@ void CStringIterator::Previous() {
       --m_offset;
     } while (m_offset > 0 && (at[m_offset] & 0xC0) == 0x80);
   } else if (encoding == kUtf16) {
-    char16_t before;
-    std::memcpy(&before, at + m_offset - 2, 2);
-    m_offset -= (m_offset >= 4 && IsLowSurrogate(before)) ? 4 : 2;
+    m_offset -= (m_offset >= 4 && IsLowSurrogate(LoadUnit16(at + m_offset - 2))) ? 4 : 2;
   } else {
     m_offset -= 4;
   }

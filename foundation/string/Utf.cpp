@@ -50,43 +50,54 @@ Utf8Scan ScanUtf8(const uint8_t* p, uint64_t size) {
   return scan;
 }
 
-// UTF-8 to UTF-16 with whole 8-byte ASCII chunks widened in one go.
-void ConvertUtf8ToUtf16(const uint8_t* p, char16_t* out) {
+// Widens 8 bytes into 8 UTF-16 units at out.
+inline void Widen8(const uint8_t* p, uint8_t* out) {
+  char16_t wide[8];
+  for (int k = 0; k < 8; ++k) wide[k] = p[k];
+  std::memcpy(out, wide, 16);
+}
+
+// UTF-8 to UTF-16, ASCII 8 bytes at a time. With 32 or more input bytes left the output has at
+// least 18 bytes of room (every character gives at least 2 bytes per 4 input bytes), so a whole
+// chunk may be widened even when only its ASCII prefix is kept; later output overwrites the rest.
+void ConvertUtf8ToUtf16(const uint8_t* p, uint8_t* out) {
   const uint8_t* const end = p + std::strlen(reinterpret_cast<const char*>(p));
   while (p < end) {
     if (end - p >= 8) {
       const uint32_t ascii = AsciiPrefix(p);
-      if (ascii == 8) {
-        for (int k = 0; k < 8; ++k) out[k] = p[k];
-        p += 8;
-        out += 8;
-        continue;
+      if (ascii == 8 || end - p >= 32) {
+        Widen8(p, out);
+      } else {
+        for (uint32_t k = 0; k < ascii; ++k) {
+          const char16_t unit = p[k];
+          std::memcpy(out + 2 * k, &unit, 2);
+        }
       }
-      for (uint32_t k = 0; k < ascii; ++k) out[k] = p[k];
       p += ascii;
-      out += ascii;
+      out += 2 * ascii;
+      if (ascii == 8) continue;
     }
     uint32_t cp;
     p += Utf8Codec::Read(p, cp);
     out = Utf16Codec::Write(cp, out);
   }
-  *out = 0;
+  std::memset(out, 0, 2);
 }
 
 template <typename Source, typename Target>
-void ConvertText(const typename Source::Unit* p, typename Target::Unit* out) {
-  while (*p != 0) {
+void ConvertText(const uint8_t* p, uint8_t* out) {
+  while (Source::First(p) != 0) {
     uint32_t cp;
     p += Source::Read(p, cp);
     out = Target::Write(cp, out);
   }
-  *out = 0;
+  std::memset(out, 0, Target::kUnit);
 }
 
 template <typename Source, typename Target>
-uint64_t MeasureIn(const typename Source::Unit* p) {
-  uint64_t bytes = sizeof(typename Target::Unit);
-  while (*p != 0) {
+uint64_t MeasureIn(const uint8_t* p) {
+  uint64_t bytes = Target::kUnit;
+  while (Source::First(p) != 0) {
     uint32_t cp;
     p += Source::Read(p, cp);
     bytes += Target::EncodedBytes(cp);
@@ -95,9 +106,9 @@ uint64_t MeasureIn(const typename Source::Unit* p) {
 }
 
 template <typename Source>
-uint64_t CountCharacters(const typename Source::Unit* p) {
+uint64_t CountCharacters(const uint8_t* p) {
   uint64_t count = 0;
-  while (*p != 0) {
+  while (Source::First(p) != 0) {
     uint32_t cp;
     p += Source::Read(p, cp);
     ++count;
@@ -109,13 +120,13 @@ uint64_t CountCharacters(const typename Source::Unit* p) {
 
 uint64_t MeasureLength(const void* data, StringEncoding encoding) {
   if (data == nullptr) return 0;
+  const auto* p = static_cast<const uint8_t*>(data);
   return WithCodec(encoding, [&](auto codec) -> uint64_t {
     using Codec = decltype(codec);
-    const auto* p = static_cast<const typename Codec::Unit*>(data);
     if constexpr (Codec::kEncoding == kUtf8) {
-      return ScanUtf8(p, CountUnits(p)).characters;
+      return ScanUtf8(p, CountBytes<Codec>(p)).characters;
     } else if constexpr (Codec::kEncoding == kUtf32) {
-      return CountUnits(p);
+      return CountBytes<Codec>(p) / 4;
     } else {
       return CountCharacters<Codec>(p);
     }
@@ -128,24 +139,23 @@ using namespace Utf;
 
 uint32_t DecodeUtf8(const void* bytes, uint64_t offset) {
   if (bytes == nullptr) return 0;
-  const uint8_t* p = static_cast<const uint8_t*>(bytes) + offset;
-  uint32_t cp = 0;
-  if (*p != 0) Utf8Codec::Read(p, cp);
+  uint32_t cp;
+  ReadChar(static_cast<const uint8_t*>(bytes) + offset, kUtf8, cp);
   return cp;
 }
 
 uint32_t DecodeUtf16(const void* units, uint64_t index) {
   if (units == nullptr) return 0;
-  const char16_t* p = static_cast<const char16_t*>(units) + index;
-  uint32_t cp = 0;
-  if (*p != 0) Utf16Codec::Read(p, cp);
+  uint32_t cp;
+  ReadChar(static_cast<const uint8_t*>(units) + 2 * index, kUtf16, cp);
   return cp;
 }
 
 uint8_t* EncodeUtf8(uint32_t codePoint, uint8_t* out) { return Utf8Codec::Write(codePoint, out); }
 
 char16_t* EncodeUtf16(uint32_t codePoint, char16_t* out) {
-  return Utf16Codec::Write(codePoint, out);
+  uint8_t* end = Utf16Codec::Write(codePoint, reinterpret_cast<uint8_t*>(out));
+  return out + (end - reinterpret_cast<uint8_t*>(out)) / 2;
 }
 
 uint64_t IString::GetSizeIn(StringEncoding encoding) const {
@@ -154,13 +164,10 @@ uint64_t IString::GetSizeIn(StringEncoding encoding) const {
   const StringEncoding source = m_encoding == kUtf8 || m_encoding == kUtf16 ? m_encoding : kUtf32;
   if (source == target) return GetSize();
   if (target == kUtf32) return 4 * GetLength() + 4;
-  if (source == kUtf8) {
-    const auto* p = static_cast<const uint8_t*>(m_data);
-    return ScanUtf8(p, CountUnits(p)).utf16Bytes + 2;
-  }
+  const auto* p = static_cast<const uint8_t*>(m_data);
+  if (source == kUtf8) return ScanUtf8(p, CountBytes<Utf8Codec>(p)).utf16Bytes + 2;
   return WithCodec(source, [&](auto codec) -> uint64_t {
     using Source = decltype(codec);
-    const auto* p = static_cast<const typename Source::Unit*>(m_data);
     return target == kUtf8 ? MeasureIn<Source, Utf8Codec>(p) : MeasureIn<Source, Utf16Codec>(p);
   });
 }
@@ -177,15 +184,15 @@ void Convert(const IString& source, StringEncoding targetEncoding, void* destina
     return;
   }
   if (from == kUtf8 && targetEncoding == kUtf16) {
-    ConvertUtf8ToUtf16(static_cast<const uint8_t*>(data), static_cast<char16_t*>(destination));
+    ConvertUtf8ToUtf16(static_cast<const uint8_t*>(data), static_cast<uint8_t*>(destination));
     return;
   }
   WithCodec(from, [&](auto sourceCodec) {
     using Source = decltype(sourceCodec);
     WithCodec(targetEncoding, [&](auto targetCodec) {
       using Target = decltype(targetCodec);
-      ConvertText<Source, Target>(static_cast<const typename Source::Unit*>(data),
-                                  static_cast<typename Target::Unit*>(destination));
+      ConvertText<Source, Target>(static_cast<const uint8_t*>(data),
+                                  static_cast<uint8_t*>(destination));
     });
   });
 }

@@ -20,13 +20,29 @@ constexpr bool IsSurrogate(uint32_t unit) { return unit - 0xD800u < 0x800u; }
 constexpr bool IsHighSurrogate(uint32_t unit) { return unit - 0xD800u < 0x400u; }
 constexpr bool IsLowSurrogate(uint32_t unit) { return unit - 0xDC00u < 0x400u; }
 
-struct Utf8Codec {
-  using Unit = uint8_t;
-  static constexpr StringEncoding kEncoding = kUtf8;
+// Code units are read and written through memcpy: texts may sit at any address (large blocks
+// of the object pool and packed member data are not aligned to their unit).
+inline uint32_t LoadUnit16(const uint8_t* p) {
+  char16_t unit;
+  std::memcpy(&unit, p, 2);
+  return unit;
+}
+inline uint32_t LoadUnit32(const uint8_t* p) {
+  char32_t unit;
+  std::memcpy(&unit, p, 4);
+  return unit;
+}
 
-  // Decodes the character at p (p[0] != 0) into cp and returns its width in units: the width
-  // of kUtf8Width, cut short at a zero byte (then cp is 0).
-  static constexpr uint32_t Read(const Unit* p, uint32_t& cp) {
+// Every codec works on bytes: First gives the lead unit (0 is the terminator), Read decodes the
+// character at p (whose lead unit is not 0) and returns its width in bytes, EncodedBytes gives
+// the width of a code point in this encoding, Write stores one and returns the end.
+struct Utf8Codec {
+  static constexpr StringEncoding kEncoding = kUtf8;
+  static constexpr uint32_t kUnit = 1;
+
+  static uint32_t First(const uint8_t* p) { return p[0]; }
+  // The width of kUtf8Width, cut short at a zero byte (then cp is 0).
+  static constexpr uint32_t Read(const uint8_t* p, uint32_t& cp) {
     const uint32_t lead = p[0];
     cp = 0;
     if (lead < 0x80) {
@@ -53,21 +69,21 @@ struct Utf8Codec {
   static uint32_t EncodedBytes(uint32_t cp) {
     return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
   }
-  static Unit* Write(uint32_t cp, Unit* out) {
+  static uint8_t* Write(uint32_t cp, uint8_t* out) {
     if (cp < 0x80) {
-      *out++ = static_cast<Unit>(cp);
+      *out++ = static_cast<uint8_t>(cp);
     } else if (cp < 0x800) {
-      *out++ = static_cast<Unit>(0xC0 | (cp >> 6));
-      *out++ = static_cast<Unit>(0x80 | (cp & 0x3F));
+      *out++ = static_cast<uint8_t>(0xC0 | (cp >> 6));
+      *out++ = static_cast<uint8_t>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-      *out++ = static_cast<Unit>(0xE0 | (cp >> 12));
-      *out++ = static_cast<Unit>(0x80 | ((cp >> 6) & 0x3F));
-      *out++ = static_cast<Unit>(0x80 | (cp & 0x3F));
+      *out++ = static_cast<uint8_t>(0xE0 | (cp >> 12));
+      *out++ = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
+      *out++ = static_cast<uint8_t>(0x80 | (cp & 0x3F));
     } else {  // values above 0x10FFFF keep their low 21 bits, still four bytes
-      *out++ = static_cast<Unit>(0xF0 | ((cp >> 18) & 0x07));
-      *out++ = static_cast<Unit>(0x80 | ((cp >> 12) & 0x3F));
-      *out++ = static_cast<Unit>(0x80 | ((cp >> 6) & 0x3F));
-      *out++ = static_cast<Unit>(0x80 | (cp & 0x3F));
+      *out++ = static_cast<uint8_t>(0xF0 | ((cp >> 18) & 0x07));
+      *out++ = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
+      *out++ = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
+      *out++ = static_cast<uint8_t>(0x80 | (cp & 0x3F));
     }
     return out;
   }
@@ -85,50 +101,56 @@ constexpr bool ReadMatchesWidthTable() {
 static_assert(ReadMatchesWidthTable());
 
 struct Utf16Codec {
-  using Unit = char16_t;
   static constexpr StringEncoding kEncoding = kUtf16;
+  static constexpr uint32_t kUnit = 2;
 
-  static uint32_t Read(const Unit* p, uint32_t& cp) {
-    const uint32_t first = p[0];
+  static uint32_t First(const uint8_t* p) { return LoadUnit16(p); }
+  static uint32_t Read(const uint8_t* p, uint32_t& cp) {
+    const uint32_t first = LoadUnit16(p);
     if (!IsSurrogate(first)) {
       cp = first;
-      return 1;
+      return 2;
     }
-    const uint32_t second = p[1];
+    const uint32_t second = LoadUnit16(p + 2);
     if (second == 0) {  // lone surrogate before the terminator
       cp = 0;
-      return 1;
+      return 2;
     }
     cp = (IsHighSurrogate(first) && IsLowSurrogate(second))
              ? 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00)
              : kReplacementCharacter;
-    return 2;
+    return 4;
   }
   static uint32_t EncodedBytes(uint32_t cp) { return cp < 0x10000 ? 2 : 4; }
-  static Unit* Write(uint32_t cp, Unit* out) {
+  static uint8_t* Write(uint32_t cp, uint8_t* out) {
+    char16_t units[2];
     if (cp < 0x10000) {
-      *out++ = static_cast<Unit>(cp);
-    } else {
-      const uint32_t v = (cp - 0x10000) & 0xFFFFF;
-      *out++ = static_cast<Unit>(0xD800 + (v >> 10));
-      *out++ = static_cast<Unit>(0xDC00 + (v & 0x3FF));
+      units[0] = static_cast<char16_t>(cp);
+      std::memcpy(out, units, 2);
+      return out + 2;
     }
-    return out;
+    const uint32_t v = (cp - 0x10000) & 0xFFFFF;
+    units[0] = static_cast<char16_t>(0xD800 + (v >> 10));
+    units[1] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+    std::memcpy(out, units, 4);
+    return out + 4;
   }
 };
 
 struct Utf32Codec {
-  using Unit = char32_t;
   static constexpr StringEncoding kEncoding = kUtf32;
+  static constexpr uint32_t kUnit = 4;
 
-  static uint32_t Read(const Unit* p, uint32_t& cp) {
-    cp = p[0];
-    return 1;
+  static uint32_t First(const uint8_t* p) { return LoadUnit32(p); }
+  static uint32_t Read(const uint8_t* p, uint32_t& cp) {
+    cp = LoadUnit32(p);
+    return 4;
   }
   static uint32_t EncodedBytes(uint32_t) { return 4; }
-  static Unit* Write(uint32_t cp, Unit* out) {
-    *out++ = cp;
-    return out;
+  static uint8_t* Write(uint32_t cp, uint8_t* out) {
+    const char32_t unit = cp;
+    std::memcpy(out, &unit, 4);
+    return out + 4;
   }
 };
 
@@ -142,27 +164,21 @@ decltype(auto) WithCodec(StringEncoding encoding, F&& f) {
 
 // Reads the character at p in any encoding: returns its width in bytes, 0 at the terminator.
 inline uint32_t ReadChar(const uint8_t* p, StringEncoding encoding, uint32_t& cp) {
-  if (encoding == kUtf8) {
-    if (p[0] == 0) return cp = 0, 0;
-    return Utf8Codec::Read(p, cp);
-  }
-  if (encoding == kUtf16) {
-    const char16_t* u = reinterpret_cast<const char16_t*>(p);
-    if (u[0] == 0) return cp = 0, 0;
-    return 2 * Utf16Codec::Read(u, cp);
-  }
-  cp = *reinterpret_cast<const char32_t*>(p);
-  return cp == 0 ? 0 : 4;
+  return WithCodec(encoding, [&](auto codec) -> uint32_t {
+    using Codec = decltype(codec);
+    if (Codec::First(p) == 0) return cp = 0, 0;
+    return Codec::Read(p, cp);
+  });
 }
 
-// Units before the terminator.
-template <typename Unit>
-uint64_t CountUnits(const Unit* p) {
-  if constexpr (sizeof(Unit) == 1) {
+// Bytes before the terminator of a non-null text.
+template <typename Codec>
+uint64_t CountBytes(const uint8_t* p) {
+  if constexpr (Codec::kUnit == 1) {
     return std::strlen(reinterpret_cast<const char*>(p));
   } else {
-    const Unit* q = p;
-    while (*q != 0) ++q;
+    const uint8_t* q = p;
+    while (Codec::First(q) != 0) q += Codec::kUnit;
     return static_cast<uint64_t>(q - p);
   }
 }

@@ -185,6 +185,29 @@ TEST(StringDamagedEnd, RandomUnitsMeasureAndConvertConsistently) {
   }
 }
 
+// Four-byte sequences that decode below U+10000 give the least output per input byte; the ASCII
+// chunks of the UTF-8 to UTF-16 path must still stay inside the measured size.
+TEST(StringDamagedEnd, DenseShortOutputStaysInBounds) {
+  std::mt19937 random(11);
+  static const char* const kPieces[] = {"\xF0\x80\x80\x80", "\xF0\x80\x80\x81", "abcdefgh",
+                                        "x", "\xC3\xA9", "\xF0\x9F\x98\x80"};
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    const size_t pieces = random() % 40;
+    for (size_t i = 0; i < pieces; ++i) text += kPieces[random() % 6];
+    const CString s(text.c_str());
+    const std::vector<uint8_t> converted = ConvertChecked(s, kUtf16);
+    // Character by character through the iterator and the single code point encoder.
+    std::u16string expected;
+    for (CStringIterator it(s); !it.AtEnd(); it.Next()) {
+      char16_t units[2];
+      expected.append(units, EncodeUtf16(it.Current(), units));
+    }
+    ASSERT_EQ(converted.size(), (expected.size() + 1) * 2);
+    EXPECT_EQ(std::memcmp(converted.data(), expected.c_str(), converted.size()), 0);
+  }
+}
+
 // ---- Single code points ----
 
 TEST(StringCodePoint, EncodeShortestForms) {
