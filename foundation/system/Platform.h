@@ -26,6 +26,13 @@ void SpinPause();
 // "GenuineIntel" and "AuthenticAMD" processors; 0 elsewhere.
 uint32_t QueryL1DataCacheSize();
 
+// The same decoding over any source of CPUID answers (tests feed recorded ones).
+struct CpuidRegisters {
+  uint32_t eax, ebx, ecx, edx;
+};
+using CpuidFunction = bool (*)(uint32_t leaf, uint32_t subleaf, CpuidRegisters& out);
+uint32_t L1DataCacheSizeFrom(CpuidFunction cpuid);
+
 // Writes the platform's text for a system error code (errno on POSIX, GetLastError codes on
 // Windows) into buffer as zero-terminated ASCII/UTF-8, at most capacity bytes; returns the length.
 size_t SystemErrorText(uint32_t code, char* buffer, size_t capacity);

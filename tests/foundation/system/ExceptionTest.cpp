@@ -1,0 +1,61 @@
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "foundation/system/Exception.h"
+#include "foundation/system/Platform.h"
+
+using namespace Bravik;
+
+namespace {
+const char* Text(const IString& s) { return static_cast<const char*>(s.GetData()); }
+}  // namespace
+
+TEST(Exceptions, CopiesOwnTheirMessage) {
+  CException original("lost the thread");
+  CException copy = original;
+  EXPECT_STREQ(Text(copy.GetMessage()), "lost the thread");
+  EXPECT_NE(copy.GetMessage().GetData(), original.GetMessage().GetData());
+  CException assigned;
+  assigned = original;
+  EXPECT_STREQ(Text(assigned.GetMessage()), "lost the thread");
+}
+
+TEST(Exceptions, FileExceptionIsCaughtAsItsBase) {
+  try {
+    throw CFileException("no such file", kFileErrorNotFound);
+  } catch (const CException& e) {
+    EXPECT_STREQ(Text(e.GetMessage()), "no such file");
+    const auto* file = dynamic_cast<const CFileException*>(&e);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->GetKind(), kFileErrorNotFound);
+  }
+}
+
+TEST(ThrowFileError, SuccessThrowsNothing) { EXPECT_NO_THROW(ThrowFileError(0)); }
+
+// Codes 2 and 5 mean "not found" and a plain I/O or access failure on both platforms.
+TEST(ThrowFileError, CarriesTheSystemTextAndTheMappedKind) {
+  struct Case {
+    uint32_t code;
+    uint32_t kind;
+  };
+  for (const Case& c : {Case{2, kFileErrorNotFound}, Case{5, kFileErrorOther}}) {
+    try {
+      ThrowFileError(c.code);
+      ADD_FAILURE() << "code " << c.code << " did not throw";
+    } catch (const CFileException& e) {
+      EXPECT_EQ(e.GetKind(), c.kind) << "code " << c.code;
+      EXPECT_GT(e.GetMessage().GetLength(), 0u) << "the system has a text for code " << c.code;
+    }
+  }
+}
+
+TEST(SystemErrorText, StaysInsideTheBuffer) {
+  char buffer[8];
+  std::memset(buffer, 'x', sizeof buffer);
+  const size_t length = System::SystemErrorText(2, buffer, sizeof buffer);
+  EXPECT_LT(length, sizeof buffer);
+  EXPECT_EQ(buffer[length], '\0');
+  EXPECT_EQ(System::SystemErrorText(2, nullptr, 0), 0u);
+}
