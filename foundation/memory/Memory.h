@@ -21,6 +21,12 @@ constexpr uint32_t kPool16 = 4;
 
 constexpr uint64_t kNoLimit = ~0ull;
 
+// Pool 1 serves blocks above 1024 bytes at any byte address, so data with a stricter alignment
+// that may grow past that comes from the pool that guarantees it.
+constexpr uint32_t PoolForAlignment(size_t alignment) {
+  return alignment <= 1 ? kObjectPool : alignment <= 8 ? kPool8 : kPool16;
+}
+
 // Creates the process-wide manager once (a second call keeps the first and returns true).
 // Null callbacks mean the runtime's malloc/realloc/free. Registers ShutdownMemory at exit.
 bool InitializeMemory(System::AllocateFunction allocate, System::ReallocateFunction reallocate,
