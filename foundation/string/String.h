@@ -215,7 +215,8 @@ const void* ConvertToNew(StringEncoding targetEncoding, const IString& source,
                          uint64_t& outLength);
 const void* ConvertToNew(const IString& target, const IString& source, uint64_t& outLength);
 
-// Comparison and search, code point by code point (operands may differ in encoding).
+// Comparison and search, code point by code point; the operands may differ in encoding. Equals
+// on two texts of one encoding compares code units (the same except for malformed text).
 bool Equals(const IString& a, const IString& b);
 bool NotEquals(const IString& a, const IString& b);
 // False when `b` is empty.
