@@ -16,11 +16,14 @@ build_root=$(realpath -m "${QUORIN_BUILD_ROOT:-build}")
 jobs=${QUORIN_JOBS:-2}
 all_stages=(release sanitize thread windows)
 
-# Configures and builds one stage: build DIR [cmake arguments...]
+# Configures and builds one stage: build DIR [cmake arguments...]. Builds everything unless
+# the stage names its targets in ninja_targets.
+ninja_targets=()
 build() {
   local dir=$1
   shift
-  cmake -G Ninja -S "$source_dir" -B "$dir" "$@" && ninja -C "$dir" -j "$jobs"
+  cmake -G Ninja -S "$source_dir" -B "$dir" "$@" &&
+    ninja -C "$dir" -j "$jobs" "${ninja_targets[@]}"
 }
 
 # Runs a command with its output in LOG, shown only when it fails: quiet LOG command...
@@ -54,6 +57,7 @@ stage_sanitize() {
 }
 
 stage_thread() {
+  ninja_targets=(quorin_threaded_tests)
   timed build build "$1" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
     -DQUORIN_SANITIZE=thread -DQUORIN_BUILD_EXAMPLES=OFF
