@@ -24,7 +24,9 @@ bool InitializeMemory(System::AllocateFunction allocate, System::ReallocateFunct
   bool ready = CurrentSystem() != nullptr;
   if (!ready) {
     CMemorySystem* system =
-        CMemorySystem::Create(allocate, reallocate, release, limit, System::QueryL1DataCacheSize());
+        CMemorySystem::Create(allocate, reallocate, release, limit, System::QueryL1DataCacheSize(), true);
+    // The starting thread is the host's: give it its cache now rather than inside a later call.
+    if (system != nullptr) system->CallingThreadIsCached();
     g_system.store(system, std::memory_order_release);
     ready = system != nullptr;
     if (ready && !g_exitHandlerRegistered) g_exitHandlerRegistered = std::atexit(&ShutdownAtExit) == 0;

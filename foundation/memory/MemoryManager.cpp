@@ -682,7 +682,8 @@ CMemorySystem::CMemorySystem(System::AllocateFunction allocate, System::Realloca
       pool4_(manager_, 4, l1DataCacheBytes) {}
 
 CMemorySystem* CMemorySystem::Create(System::AllocateFunction allocate, System::ReallocateFunction reallocate,
-                                     System::FreeFunction release, uint64_t limit, uint32_t l1DataCacheBytes) {
+                                     System::FreeFunction release, uint64_t limit, uint32_t l1DataCacheBytes,
+                                     bool threadCaches) {
   if (allocate == nullptr) allocate = System::DefaultAllocate();
   if (reallocate == nullptr) reallocate = System::DefaultReallocate();
   if (release == nullptr) release = System::DefaultFree();
@@ -694,6 +695,7 @@ CMemorySystem* CMemorySystem::Create(System::AllocateFunction allocate, System::
     return nullptr;
   }
   // Without a free slot the system simply works without thread caches.
+  if (!threadCaches) return system;
   const uint64_t id = g_nextSystemId.fetch_add(1, std::memory_order_relaxed);
   for (CLiveSystem& entry : g_liveSystems) {
     uint64_t expected = 0;

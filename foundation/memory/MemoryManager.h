@@ -212,8 +212,10 @@ struct CThreadCache {
 class CMemorySystem {
  public:
   // The system state itself comes from the allocate callback; null when it cannot be set up.
+  // Without threadCaches every call takes the locked paths.
   static CMemorySystem* Create(System::AllocateFunction allocate, System::ReallocateFunction reallocate,
-                               System::FreeFunction release, uint64_t limit, uint32_t l1DataCacheBytes);
+                               System::FreeFunction release, uint64_t limit, uint32_t l1DataCacheBytes,
+                               bool threadCaches);
   static void Destroy(CMemorySystem* system);
   // Returns the calling thread's cache to its system, if that system still exists.
   static void ReleaseCallingThreadCache();
@@ -227,7 +229,8 @@ class CMemorySystem {
   // Blocks handed out and not freed (parked blocks excluded).
   uint64_t LiveBlocks();
   CMemoryManager& Manager() { return manager_; }
-  // Whether the calling thread allocates through a cache of this system.
+  // Whether the calling thread allocates through a cache of this system; makes the cache when
+  // the thread has none yet.
   bool CallingThreadIsCached();
 
  private:
