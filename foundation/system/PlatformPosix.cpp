@@ -1,7 +1,6 @@
 #include "foundation/system/Platform.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -9,10 +8,6 @@
 namespace Bravik::System {
 
 namespace {
-void* RuntimeAllocate(size_t size) { return std::malloc(size); }
-void* RuntimeReallocate(void* block, size_t size) { return std::realloc(block, size); }
-void RuntimeFree(void* block) { std::free(block); }
-
 struct ErrorKindEntry {
   int code;
   uint32_t kind;
@@ -26,10 +21,6 @@ constexpr ErrorKindEntry kErrorKinds[] = {
     {EEXIST, 4},       {ENOTEMPTY, 4}, {EBUSY, 4},  {ETXTBSY, 4},     {EROFS, 4},
 };
 }  // namespace
-
-AllocateFunction DefaultAllocate() { return &RuntimeAllocate; }
-ReallocateFunction DefaultReallocate() { return &RuntimeReallocate; }
-FreeFunction DefaultFree() { return &RuntimeFree; }
 
 uint32_t CurrentThreadId() {
   // gettid is a system call and the id never changes for a thread, so ask once; a constant

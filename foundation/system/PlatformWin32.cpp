@@ -1,6 +1,5 @@
 #include "foundation/system/Platform.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -11,10 +10,6 @@
 namespace Bravik::System {
 
 namespace {
-void* RuntimeAllocate(size_t size) { return std::malloc(size); }
-void* RuntimeReallocate(void* block, size_t size) { return std::realloc(block, size); }
-void RuntimeFree(void* block) { std::free(block); }
-
 struct ErrorKindEntry {
   uint32_t code;
   uint32_t kind;
@@ -26,10 +21,6 @@ constexpr ErrorKindEntry kErrorKinds[] = {
     {32, 4},  {80, 4},   {145, 4},  {183, 4}, {1920, 4}, {6002, 4}, {6009, 4},  // in the way
 };
 }  // namespace
-
-AllocateFunction DefaultAllocate() { return &RuntimeAllocate; }
-ReallocateFunction DefaultReallocate() { return &RuntimeReallocate; }
-FreeFunction DefaultFree() { return &RuntimeFree; }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(::GetCurrentThreadId()); }
 
