@@ -24,6 +24,101 @@
 #  define QUORIN_API __attribute__((visibility("default")))
 #endif
 
+/* ---- Records ---------------------------------------------------------------------------
+ * Records that cross the boundary, with their exact layouts. Handles point at records the
+ * library owns; they stay valid until the item is released, its region is dropped or the
+ * repository is cleared. The host reads their fields directly. */
+
+typedef struct TlxObject {            /* 24 bytes */
+    uint32_t prototypeId;             /*  0: 0xFFFFFFFF for a prototype */
+    uint16_t classId;                 /*  4 */
+    uint16_t templateId;              /*  6 */
+    void*    classData;               /*  8: null until attached */
+    void*    templateData;            /* 16: null until attached */
+} TlxObject;
+
+typedef struct TlxTypeInfo {          /* 24 bytes */
+    uint32_t nameHash;                /*  0 */
+    uint32_t firstMember;             /*  4 */
+    uint32_t firstFeature;            /*  8: 0xFFFFFFFF for a class */
+    uint32_t memberCount;             /* 12 */
+    uint32_t featureCount;            /* 16 */
+    uint32_t sizeByte;                /* 20 */
+} TlxTypeInfo;
+
+/* Member type codes (typeWord bits 0-4): 0 Byte, 1 UnsignedByte, 2 Word, 3 UnsignedWord,
+ * 4 DWord, 5 UnsignedDWord, 6 QWord, 7 UnsignedQWord, 8 Float, 9 Double, 10 TextId, 11 BlobId,
+ * 12 PrototypeId, 13 InstanceId, 14 ListPrototypeId, 15 ListInstanceId, 16 Reference,
+ * 17 ListReference, 18 ScriptReference. Members are packed in order, without padding. */
+typedef struct TlxMember {            /* 8 bytes */
+    uint32_t nameHash;                /*  0 */
+    uint32_t typeWord;                /*  4: type code in bits 0-4, element count in bits 5-31 */
+} TlxMember;
+
+#pragma pack(push, 1)
+typedef struct TlxReference {         /* 5 bytes, packed */
+    uint32_t id;
+    uint8_t  kind;                    /* 0 NotSet, 1 Prototype, 2 Instance, 3 ListPrototype, 4 ListInstance, 5 Blob */
+} TlxReference;
+
+typedef struct TlxListReference {     /* 5 bytes, packed */
+    uint32_t id;
+    uint8_t  kind;                    /* 0 NotSet, 1 Prototype (list prototype), 2 Instance (list instance) */
+} TlxListReference;
+
+typedef struct TlxScriptReference {   /* 5 bytes, packed */
+    uint32_t textId;
+    uint8_t  kind;                    /* 0 NotSet, 1 TalvexSprig, 2 CustomScript */
+} TlxScriptReference;
+
+typedef struct TlxBlob {              /* 12 bytes, packed */
+    uint32_t size;                    /*  0 */
+    uint8_t* data;                    /*  4: no padding before the pointer */
+} TlxBlob;
+#pragma pack(pop)
+
+typedef struct TlxReferenceList {     /* natural layout */
+    uint32_t      prototypeListId;    /*  0: 0xFFFFFFFF for a list prototype */
+    uint32_t      count;              /*  4 */
+    TlxReference* entries;            /*  8: packed 5-byte records */
+    uint32_t      capacity;           /* 16 */
+} TlxReferenceList;
+
+typedef struct TlxSprigValue {        /* 16 bytes, returned by value */
+    uint64_t payload;                 /*  0 */
+    uint8_t  kind;                    /*  8: 0 Reference, 1 Boolean, 2 Integer, 3 Float, 4 String, 5 Invalid */
+    uint8_t  entryFlag;               /*  9 */
+    uint8_t  reserved[6];             /* 10 */
+} TlxSprigValue;
+
+typedef struct TlxSprigExpression {   /* 16 bytes, owned by the library */
+    uint32_t* refCount;               /* null for an empty expression */
+    void*     root;                   /* null for an empty expression */
+} TlxSprigExpression;
+
+typedef TlxSprigValue (*TlxSprigFunction)(const TlxSprigValue* args, uint64_t count);
+
+typedef struct TlxExportConfig {      /* natural layout, 40 bytes on x86-64 */
+    uint32_t        bufferSize;       /*  0: default 8192 */
+    uint32_t        flags;            /*  4: bits 0-7 sections, bit 31 background; default 255 */
+    uint32_t        regionCount;      /*  8: default 0 */
+    const uint16_t* regions;          /* 16: default null */
+    uint32_t        byteOrder;        /* 24: 0 LittleEndian, 1 BigEndian */
+    uint32_t        format;           /* 28: 0 XML, 1 binary */
+    uint16_t        bundle;           /* 32: default 0 */
+} TlxExportConfig;
+
+typedef struct TlxImportConfig {      /* 12 bytes */
+    uint32_t readBufferSize;          /* 0: 8192 for format 0, else 0 */
+    uint32_t flags;                   /* 4: bit 0 background */
+    uint32_t format;                  /* 8: 0 XML, 1 binary */
+} TlxImportConfig;
+
+/* The host's allocation functions for TlxInitializeDetailed (null: the runtime's own). */
+typedef void* (*TlxAllocateFunction)(size_t size);
+typedef void* (*TlxReallocateFunction)(void* block, size_t size);
+typedef void  (*TlxFreeFunction)(void* block);
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -45,6 +140,104 @@ QUORIN_API void* BrvRealloc(void* block, uint64_t size, uint32_t pool);
 
 /* Frees a block from BrvMalloc/BrvRealloc; null and unknown blocks are ignored. */
 QUORIN_API void BrvFree(void* block);
+
+/* ---- Lifecycle and regions -----------------------------------------------------------
+ * Start-up flags: bit 0 RecordNames (keep the text of every registered name for
+ * TlxDebug_TryGetString). Before a successful start-up and after TlxShutdown every Tlx
+ * function returns its absent result and changes nothing. */
+
+/* Starts the library (version must be 17) on the runtime's allocator without a byte limit.
+ * True on success; a second call keeps the first Repository and its flags. Never throws. */
+QUORIN_API bool TlxInitialize(uint16_t version, uint8_t flags);
+
+/* As TlxInitialize with the host's allocation functions (each null means the runtime's own)
+ * and a byte limit; the first successful call sets up the allocator for the process. */
+QUORIN_API bool TlxInitializeDetailed(uint16_t version, uint8_t flags, TlxAllocateFunction allocate,
+                                      TlxReallocateFunction reallocate, TlxFreeFunction release,
+                                      uint64_t memoryLimit);
+
+/* Destroys the Repository and every handle with it; the allocator keeps serving. */
+QUORIN_API void TlxShutdown(void);
+
+/* Empties the Repository (every handle becomes invalid) and leaves region 0 current. */
+QUORIN_API void TlxClearRepository(void);
+
+/* Creates a region with the first free id from the region count upwards and makes it current;
+ * while a region is current, returns its id and creates nothing. 0 when not started. */
+QUORIN_API uint16_t TlxBeginRegion(void);
+
+/* Makes region regionId current, creating it if needed; nothing while a region is current. */
+QUORIN_API void TlxBeginRegionWithId(uint16_t regionId);
+
+/* Creates region regionId if it does not exist, without making it current. */
+QUORIN_API void TlxCreateRegion(uint16_t regionId);
+
+/* Makes region 0 current again; returns 0. */
+QUORIN_API uint16_t TlxEndRegion(void);
+
+/* Removes everything the region holds from every look-up and frees it; the region stays,
+ * empty. Unknown ids do nothing. */
+QUORIN_API void TlxDropRegionData(uint16_t regionId);
+
+/* The id of a type, object or list; 0xFFFF (types) or 0xFFFFFFFF for a null handle. */
+QUORIN_API uint16_t TlxGetTypeId(TlxTypeInfo* type);
+QUORIN_API uint32_t TlxGetObjectId(TlxObject* object);
+QUORIN_API uint32_t TlxGetListId(TlxReferenceList* list);
+
+/* ---- Types ---------------------------------------------------------------------------
+ * Classes and templates have separate 16-bit id spaces (0xFFFF none); class ids above 0xFF00
+ * are reserved for the default catalogue and register once. Names are hashed (CRC-32 of the
+ * UTF-8 bytes with the terminator); a null name registers or adds nothing. A type larger than
+ * 2^31 - 1 bytes is not registered. Pointers stay valid until the type's region is dropped or
+ * the repository cleared. */
+
+/* Starts a pending class with the members of baseClassId (none for 0xFFFF or unknown). */
+QUORIN_API void TlxBeginClassType(uint16_t baseClassId);
+/* Appends a member of a type code and element count to the pending class. */
+QUORIN_API void TlxAddClassMember(const char* name, uint32_t type, uint32_t count);
+/* Registers the pending class in the current region; the pending list stays until the next Begin. */
+QUORIN_API void TlxEndClassType(const char* name, uint16_t classId);
+/* Registers a class from the caller's member records (copied; null with a count registers nothing). */
+QUORIN_API void TlxRegisterClassType(const char* name, uint16_t classId, const TlxMember* members,
+                                     uint32_t memberCount);
+/* Template twins of the above; Begin also starts with the base's features. */
+QUORIN_API void TlxBeginTemplateType(uint16_t baseTemplateId);
+QUORIN_API void TlxAddTemplateFeature(const char* name);
+QUORIN_API void TlxAddTemplateMember(const char* name, uint32_t type, uint32_t count);
+QUORIN_API void TlxEndTemplateType(const char* name, uint16_t templateId);
+QUORIN_API void TlxRegisterTemplateType(const char* name, uint16_t templateId, const TlxMember* members,
+                                        uint32_t memberCount, const uint32_t* featureHashes,
+                                        uint32_t featureCount);
+
+/* Queries: false, null, 0 or 0xFFFFFFFF (offsets) for unknown types and members. */
+QUORIN_API bool TlxIsClassRegistered(uint16_t classId);
+QUORIN_API bool TlxIsTemplateRegistered(uint16_t templateId);
+QUORIN_API TlxTypeInfo* TlxGetClassType(uint16_t classId);
+QUORIN_API TlxTypeInfo* TlxGetTemplateType(uint16_t templateId);
+QUORIN_API uint32_t TlxGetClassSizeByte(uint16_t classId);
+QUORIN_API uint32_t TlxGetTemplateSizeByte(uint16_t templateId);
+/* Offset of the first member with this name. */
+QUORIN_API uint32_t TlxGetClassMemberOffset(uint16_t classId, const char* memberName);
+QUORIN_API uint32_t TlxGetTemplateMemberOffset(uint16_t templateId, const char* memberName);
+/* The stored record of the first member with this name. */
+QUORIN_API TlxMember* TlxGetClassMember(uint16_t classId, const char* memberName);
+QUORIN_API TlxMember* TlxGetTemplateMember(uint16_t templateId, const char* memberName);
+/* The record at index (null when index is not below the member count). */
+QUORIN_API TlxMember* TlxGetClassMemberByIndex(uint16_t classId, uint32_t index);
+QUORIN_API TlxMember* TlxGetTemplateMemberByIndex(uint16_t templateId, uint32_t index);
+/* The member starting exactly at offset (null inside a member or past the last). */
+QUORIN_API TlxMember* TlxGetClassMemberByOffset(uint16_t classId, uint32_t offset);
+QUORIN_API TlxMember* TlxGetTemplateMemberByOffset(uint16_t templateId, uint32_t offset);
+/* True when the template has the feature; false for a class or a null handle. */
+QUORIN_API bool TlxHasFeature(TlxTypeInfo* templateType, const char* featureName);
+
+/* ---- Default catalogue ---------------------------------------------------------------- */
+
+/* Registers the thirteen story classes (ConnectionPart 0xFFC0, FlowFragment 0xFFF1, Dialog
+ * 0xFFD1, DialogFragment 0xFFDF, Entity 0xFFEE, Hub 0xFF0F, Jump 0xFFF0, Asset 0xFFA5,
+ * Location 0xFF10, Zone 0xFF70, Path 0xFF9A, Spot 0xFF59, Link 0xFF11) in the current region;
+ * ids already registered are left as they are. */
+QUORIN_API void TlxRegisterDefaultClasses(void);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,103 @@
+#include "repository/DataBlockPool.h"
+
+#include <cstring>
+
+#include "foundation/memory/Memory.h"
+
+namespace Quorin {
+
+namespace Memory = Bravik::Memory;
+
+// The blocks of one size: slabs cut into blocks front to back, and the blocks given back.
+struct CDataBlockPool::SizeEntry : Bravik::TMapElement<uint32_t> {
+  Bravik::TArray<uint8_t*> slabs;
+  uint8_t* freeHead = nullptr;  // given-back blocks, linked through their first 8 bytes
+  uint8_t* next = nullptr;      // next unused block of the newest slab
+  uint32_t unused = 0;          // unused blocks left in the newest slab
+};
+
+CDataBlockPool::SizeEntry* CDataBlockPool::EntryFor(uint32_t size) {
+  if (Bravik::TMapElement<uint32_t>* node = sizes_.Find(size)) return static_cast<SizeEntry*>(node);
+  auto* entry = Memory::New<SizeEntry>(Memory::PoolForAlignment(alignof(SizeEntry)));
+  sizes_.Insert(entry, size);
+  return entry;
+}
+
+void* CDataBlockPool::Take(uint32_t size) {
+  size = BlockSize(size);
+  SizeEntry* entry = EntryFor(size);
+  if (entry->freeHead != nullptr) {
+    uint8_t* block = entry->freeHead;
+    std::memcpy(&entry->freeHead, block, sizeof(entry->freeHead));
+    return block;
+  }
+  if (entry->unused == 0) {
+    const uint32_t perSlab = size >= kSlabBytes ? 1 : kSlabBytes / size;
+    auto* slab = static_cast<uint8_t*>(Memory::Allocate(uint64_t{perSlab} * size, Memory::kPool8));
+    try {
+      entry->slabs.Append(slab);
+    } catch (...) {
+      Memory::Free(slab);
+      throw;
+    }
+    entry->next = slab;
+    entry->unused = perSlab;
+  }
+  uint8_t* block = entry->next;
+  entry->next += size;
+  --entry->unused;
+  return block;
+}
+
+void CDataBlockPool::Give(void* block, uint32_t size) {
+  if (block == nullptr) return;
+  auto* node = sizes_.Find(BlockSize(size));
+  if (node == nullptr) return;  // never served from here: not ours to keep
+  auto* entry = static_cast<SizeEntry*>(node);
+  std::memcpy(block, &entry->freeHead, sizeof(entry->freeHead));
+  entry->freeHead = static_cast<uint8_t*>(block);
+}
+
+void CDataBlockPool::Clear() {
+  while (Bravik::TMapElement<uint32_t>* node = sizes_.root) {
+    sizes_.Erase(node);
+    auto* entry = static_cast<SizeEntry*>(node);
+    for (uint8_t* slab : entry->slabs) Memory::Free(slab);
+    Memory::Delete(entry);
+  }
+}
+
+void* CBytePool::Take(uint64_t size, uint32_t alignment) {
+  if (size == 0) return nullptr;
+  if (size > kBlockBytes) {
+    MakeRoom();  // first, so the new block cannot be lost
+    auto* own = static_cast<uint8_t*>(Memory::Allocate(size, Memory::PoolForAlignment(alignment)));
+    blocks_.Append(own);
+    return own;
+  }
+  const uint32_t start = (used_ + alignment - 1) / alignment * alignment;
+  if (current_ == nullptr || start > kBlockBytes || kBlockBytes - start < size) {
+    MakeRoom();
+    current_ = static_cast<uint8_t*>(Memory::Allocate(kBlockBytes, Memory::kObjectPool));
+    blocks_.Append(current_);
+    used_ = static_cast<uint32_t>(size);
+    return current_;
+  }
+  used_ = start + static_cast<uint32_t>(size);
+  return current_ + start;
+}
+
+void CBytePool::MakeRoom() {
+  if (blocks_.Count() == blocks_.Capacity()) {
+    blocks_.Reserve(blocks_.Capacity() == 0 ? 4 : blocks_.Capacity() * 2);
+  }
+}
+
+void CBytePool::Clear() {
+  for (uint8_t* block : blocks_) Memory::Free(block);
+  blocks_.Free();
+  current_ = nullptr;
+  used_ = kBlockBytes;
+}
+
+}  // namespace Quorin

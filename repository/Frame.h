@@ -1,0 +1,62 @@
+// The boundary frame: the one place the error policy of the exports is applied. Every export
+// other than the two start-up functions is a one-line forward through Guard:
+//
+//   QUORIN_API TlxObject* TlxGetPrototype(uint32_t id) {
+//     return Quorin::Guard<TlxObject*>(nullptr, [&](Quorin::Repository& r) { return ...; });
+//   }
+//   QUORIN_API void TlxReleaseInstance(uint32_t id) {
+//     Quorin::Guard([&](Quorin::Repository& r) { ...; });
+//   }
+//
+// - Not started, or after shutdown: the body does not run; the absent result is returned.
+// - std::bad_alloc ("bad allocation") leaves the export towards the host.
+// - Any other exception becomes the absent result.
+// Null handle arguments are the body's to check (they give the absent result as well).
+// GuardAnyTime is for the few exports that work without a Repository (TlxCalculateTextId);
+// start-up (StartLibrary) catches everything itself.
+#pragma once
+
+#include <new>
+#include <utility>
+
+#include "repository/Repository.h"
+
+namespace Quorin {
+
+template <typename R, typename F>
+R Guard(R absent, F&& body) {
+  Repository* repository = Repository::Get();
+  if (repository == nullptr) return absent;
+  try {
+    return static_cast<R>(std::forward<F>(body)(*repository));
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (...) {
+    return absent;
+  }
+}
+
+template <typename F>
+void Guard(F&& body) {
+  Repository* repository = Repository::Get();
+  if (repository == nullptr) return;
+  try {
+    std::forward<F>(body)(*repository);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (...) {
+  }
+}
+
+template <typename R, typename F>
+R GuardAnyTime(R absent, F&& body) {
+  try {
+    return static_cast<R>(std::forward<F>(body)());
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (...) {
+    return absent;
+  }
+}
+
+}  // namespace Quorin

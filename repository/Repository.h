@@ -1,0 +1,187 @@
+// The Repository: the one process-wide store behind the exports. It owns regions (the unit of
+// memory ownership: item pools, data blocks, text bytes) and the RepositoryIndex (id trees over
+// all regions, recorded names, pending type lists, script state).
+//
+// Item kinds plug in through the region pools: a unit stores an item with
+// `region.objects.Emplace(...)`, links it with `index.prototypes.Insert(item, id)`, and on
+// release erases the item's own node and calls `region.objects.Release(item)`. Dropping a region
+// erases every stored item from the index (EraseFromIndex) and destroys it; item destructors run
+// before the region's data-block and byte pools are freed and must not touch the index.
+#pragma once
+
+#include <cstdint>
+
+#include "capi/QuorinCAPI.h"
+#include "foundation/container/Array.h"
+#include "foundation/container/IdTable.h"
+#include "foundation/container/MapTree.h"
+#include "foundation/string/String.h"
+#include "repository/ChunkArray.h"
+#include "repository/DataBlockPool.h"
+#include "repository/Items.h"
+
+namespace Quorin {
+
+namespace Sprig {
+class CScriptState;   // global variables, bound host functions, namespaces
+class CRegionValues;  // variables bound to a region's prototypes and instances
+}  // namespace Sprig
+
+// How the script unit tears down what it attached; null hooks mean nothing was attached.
+struct ScriptHooks {
+  void (*destroyScriptState)(Sprig::CScriptState* state) = nullptr;
+  void (*destroyRegionValues)(Sprig::CRegionValues* values) = nullptr;
+  // Frees the records of host functions bound for scripts (on clear and shutdown).
+  void (*freeBoundFunctions)() = nullptr;
+};
+ScriptHooks& GetScriptHooks();
+
+// An owning copy of a name, kept (when names are recorded) under its hash. Owned by the index,
+// not by a region: dropping a region keeps it.
+class CMapableString_Internal : public Bravik::CMutableString,
+                                public Bravik::TMapElement<uint32_t> {
+ public:
+  explicit CMapableString_Internal(const Bravik::IString& name) : CMutableString(name) {}
+};
+
+// Trees over all regions, keyed by id; items are owned by their regions. The counts of the
+// first eight are the item counts the interchange writer reports.
+struct RepositoryIndex {
+  RepositoryIndex() = default;
+  RepositoryIndex(const RepositoryIndex&) = delete;
+  RepositoryIndex& operator=(const RepositoryIndex&) = delete;
+  // Frees the recorded names and the script state; the items are the regions' to free.
+  ~RepositoryIndex();
+
+  Bravik::TMapTree<uint16_t> classes;         // CTypeInfo_Internal
+  Bravik::TMapTree<uint16_t> templates;       // CTypeInfo_Internal
+  Bravik::TMapTree<uint32_t> prototypes;      // CObject_Internal
+  Bravik::TMapTree<uint32_t> instances;       // CObject_Internal
+  Bravik::TMapTree<uint32_t> texts;           // CText_Internal
+  Bravik::TMapTree<uint32_t> listPrototypes;  // CReferenceList_Internal
+  Bravik::TMapTree<uint32_t> listInstances;   // CReferenceList_Internal
+  Bravik::TMapTree<uint32_t> blobs;           // CBlob_Internal
+  Bravik::TMapTree<uint32_t> names;           // CMapableString_Internal, keyed by name hash
+
+  // Filled by the Begin/Add calls of type registration, read by End.
+  Bravik::TArray<TlxMember> pendingClassMembers;
+  Bravik::TArray<TlxMember> pendingTemplateMembers;
+  Bravik::TArray<uint32_t> pendingFeatures;
+
+  // Created and used by the script unit; destroyed with the index through ScriptHooks.
+  Sprig::CScriptState* scriptState = nullptr;
+};
+
+// A unit of ownership. Items created while the region is current live in its pools.
+struct Region {
+  explicit Region(uint16_t regionId) : id(regionId) {}
+  Region(const Region&) = delete;
+  Region& operator=(const Region&) = delete;
+  ~Region() { FreeAll(); }
+
+  // Erases every stored item's node from the index (items stay stored).
+  void UnlinkAll(RepositoryIndex& index);
+  // Destroys the script values and every item, then frees all pools; the region stays usable.
+  void FreeAll();
+
+  uint16_t id;
+  TChunkArray<CObject_Internal, 14> objects;
+  TChunkArray<CTypeInfo_Internal, 14> types;
+  TRecordPool<TlxMember, 16> members;  // member records of the region's types
+  TRecordPool<uint32_t, 16> features;  // feature hashes of the region's templates
+  TChunkArray<CReferenceList_Internal, 14> lists;
+  TChunkArray<CBlob_Internal, 16> blobs;
+  TChunkArray<CText_Internal, 12> texts;
+  CDataBlockPool dataBlocks;  // object data blocks, by exact size
+  CBytePool bytes;            // text bytes
+  Sprig::CRegionValues* scriptValues = nullptr;  // created by the script unit
+};
+
+class Repository {
+ public:
+  // The started Repository, or null before start-up and after shutdown.
+  static Repository* Get() { return s_instance; }
+  // Creates the Repository unless one exists (then the flags are ignored). Raises std::bad_alloc.
+  static void Start(uint8_t flags);
+  // Destroys the Repository (the pointer is cleared first) and the bound host functions.
+  static void Shutdown();
+
+  static constexpr uint8_t kRecordNamesFlag = 1;
+
+  // Regions. Operations on an unknown region do nothing.
+  uint16_t BeginRegion();
+  void BeginRegionWithId(uint16_t regionId);
+  void CreateRegion(uint16_t regionId);
+  uint16_t EndRegion();
+  void DropRegionData(uint16_t regionId);
+  // Empties everything and starts over with region 0 current and a new index.
+  void Clear();
+
+  Region* FindRegion(uint16_t regionId) const;
+  // The region new items go to (region 0 when none has been begun); it always exists.
+  Region& CurrentRegion() const { return *currentRegion_; }
+  uint16_t CurrentRegionId() const { return currentRegionId_; }
+  RepositoryIndex& Index() const { return *index_; }
+  uint64_t RegionCount() const { return regions_.Count(); }
+  bool RecordsNames() const { return recordNames_; }
+
+  // The hash of name; when names are recorded and the hash is new, keeps a copy of the text.
+  // With recording off it stores nothing and gives kNoId32.
+  uint32_t RecordName(const Bravik::IString& name);
+  // As RecordName, but always gives the hash (what registration stores).
+  uint32_t HashAndRecordName(const char* name);
+  // The recorded text of a hash (UTF-8), or null.
+  const char* FindRecordedName(uint32_t hash) const;
+
+  // Calls visit(Region&) for one region (nothing if unknown) or, for kAllRegions, for every
+  // region: bucket 0 to 63, insertion order within a bucket.
+  template <typename F>
+  void ForEachRegion(uint16_t regionId, F&& visit) {
+    if (regionId != kAllRegions) {
+      if (Region* region = FindRegion(regionId)) visit(*region);
+      return;
+    }
+    regions_.Walk([&](uint16_t, Region*& region) {
+      visit(*region);
+      return true;
+    });
+  }
+
+  // Walks the stored items of one pool kind, region by region (see ForEachRegion), each region
+  // in pool order. visit(T&) returning false ends the current region's walk; the next region
+  // is still visited. Telling kinds apart inside a pool (prototype or instance, ...) is the
+  // visitor's business.
+  template <typename T, uint32_t N, typename F>
+  void WalkItems(uint16_t regionId, TChunkArray<T, N> Region::*pool, F&& visit) {
+    ForEachRegion(regionId, [&](Region& region) { (region.*pool).Walk(visit); });
+  }
+
+  // Only Start creates one and Shutdown destroys it; public for the allocator's New/Delete.
+  Repository() = default;
+  Repository(const Repository&) = delete;
+  Repository& operator=(const Repository&) = delete;
+  ~Repository();
+
+ private:
+  void Construct();
+  Region* AddRegion(uint16_t regionId);
+  void DestroyRegions();
+  void MakeCurrent(Region* region);
+
+  static Repository* s_instance;
+
+  uint16_t currentRegionId_ = kDefaultRegion;
+  bool recordNames_ = false;
+  RepositoryIndex* index_ = nullptr;
+  Bravik::TIdTable<uint16_t, Region*> regions_;
+  Region* currentRegion_ = nullptr;  // cached look-up of currentRegionId_
+};
+
+// Library start-up behind TlxInitialize/TlxInitializeDetailed: false for a version other than 17
+// or when anything inside throws (whatever was created stays).
+bool StartLibrary(uint16_t version, uint8_t flags, TlxAllocateFunction allocate,
+                  TlxReallocateFunction reallocate, TlxFreeFunction release, uint64_t limit) noexcept;
+
+constexpr uint16_t kLibraryVersion = 17;
+
+}  // namespace Quorin
