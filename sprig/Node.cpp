@@ -1,0 +1,353 @@
+#include "sprig/Node.h"
+
+#include <array>
+#include <utility>
+
+#include "foundation/memory/Memory.h"
+#include "foundation/string/Format.h"
+#include "sprig/SprigException.h"
+
+namespace Quorin::Sprig {
+
+using Bravik::CMutableString;
+using Bravik::CString;
+namespace Memory = Bravik::Memory;
+
+namespace {
+
+// Operations of the binary operator kinds; null for kinds with their own rule. ORDER SPRIG_OP
+constexpr BinaryOperation kBinaryOperations[kOperatorCount] = {
+    nullptr,    nullptr,      nullptr,   nullptr,    nullptr,   nullptr,      nullptr,
+    nullptr,    Multiply,     Divide,    Modulo,     Add,       Subtract,     ShiftLeft,
+    ShiftRight, Less,         LessEqual, Greater,    GreaterEqual, Equal,     NotEqual,
+    BitAnd,     BitXor,       BitOr,     LogicalAnd, LogicalOr, nullptr,      Add,
+    Subtract,   Multiply,     Divide,    Modulo,     ShiftLeft, ShiftRight,   BitAnd,
+    BitXor,     BitOr,        nullptr,
+};
+
+[[noreturn]] void RaiseMissing(uint32_t kind, bool leftSide, uint32_t position) {
+  CMutableString message;
+  Bravik::Format(message,
+                 CString(leftSide ? "Missing left hand side of \"a %1 b\"."
+                                  : "Missing right hand side of \"a %1 b\"."),
+                 CString(kOperators[kind].spelling));
+  throw CSprigException(message, leftSide ? kSprigErrorMissingLeft : kSprigErrorMissingRight,
+                        position);
+}
+
+[[noreturn]] void RaiseMissingOperand(uint32_t kind, uint32_t position) {
+  CMutableString message;
+  Bravik::Format(message, CString("Missing operant of \"%1a\"."),
+                 CString(kOperators[kind].spelling));
+  throw CSprigException(message, kSprigErrorMissingRight, position);
+}
+
+// Arguments of one call: up to eight on the stack, more in one block.
+class CArgumentList {
+ public:
+  explicit CArgumentList(uint64_t capacity) {
+    if (capacity > kInline) {
+      m_heap.Reserve(capacity);
+      m_data = m_heap.Data();
+    }
+  }
+  ~CArgumentList() {
+    for (uint64_t i = 0; i < m_count; ++i) Release(m_data[i]);
+  }
+  CArgumentList(const CArgumentList&) = delete;
+  CArgumentList& operator=(const CArgumentList&) = delete;
+
+  // Appends a resolved copy (never a Reference; a String gets its own block).
+  void AppendCopy(const TlxSprigValue& value) {
+    m_data[m_count] = MakeInvalidValue();
+    ++m_count;
+    Assign(m_data[m_count - 1], value);
+  }
+  const TlxSprigValue* Data() const { return m_count != 0 ? m_data : nullptr; }
+  uint64_t Count() const { return m_count; }
+
+ private:
+  static constexpr uint64_t kInline = 8;
+  TlxSprigValue m_inline[kInline];
+  Bravik::TArray<TlxSprigValue> m_heap;
+  TlxSprigValue* m_data = m_inline;
+  uint64_t m_count = 0;
+};
+
+template <uint32_t Kind>
+class TOpNode_Internal : public INode_Internal {
+ public:
+  uint8_t GetPriority() const override { return kOperators[Kind].priority; }
+  bool IsStepOperator() const override { return Kind == kOpIncrement || Kind == kOpDecrement; }
+  bool CanBeUnary() const override {
+    return Kind == kOpIncrement || Kind == kOpDecrement || Kind == kOpNot || Kind == kOpBitNot ||
+           Kind == kOpSubtract;
+  }
+  uint32_t GetKind() const override { return Kind; }
+
+ protected:
+  void EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const override;
+
+ private:
+  void EvaluateStep(CEvaluationContext& context, TlxSprigValue& out) const;
+  void EvaluateUnary(CEvaluationContext& context, TlxSprigValue& out) const;
+  void EvaluateMinus(CEvaluationContext& context, TlxSprigValue& out) const;
+  void EvaluateAssignment(CEvaluationContext& context, TlxSprigValue& out) const;
+  void EvaluateComma(CEvaluationContext& context, TlxSprigValue& out) const;
+  void EvaluateBinary(CEvaluationContext& context, TlxSprigValue& out) const;
+
+  void RequireOperands() const {
+    if (left == nullptr) RaiseMissing(Kind, true, position);
+    if (right == nullptr) RaiseMissing(Kind, false, position);
+  }
+};
+
+template <uint32_t Kind>
+void TOpNode_Internal<Kind>::EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const {
+  if constexpr (Kind <= kOpCloseFunction) {
+    SetInvalid(out);  // brackets never become nodes; kept for completeness
+  } else if constexpr (Kind == kOpIncrement || Kind == kOpDecrement) {
+    EvaluateStep(context, out);
+  } else if constexpr (Kind == kOpNot || Kind == kOpBitNot) {
+    EvaluateUnary(context, out);
+  } else if constexpr (Kind == kOpSubtract) {
+    EvaluateMinus(context, out);
+  } else if constexpr (Kind >= kOpAssign && Kind <= kOpBitOrAssign) {
+    EvaluateAssignment(context, out);
+  } else if constexpr (Kind == kOpComma) {
+    EvaluateComma(context, out);
+  } else {
+    EvaluateBinary(context, out);
+  }
+}
+
+// Postfix (operand on the left): the value before the step. Prefix: the value after it.
+template <uint32_t Kind>
+void TOpNode_Internal<Kind>::EvaluateStep(CEvaluationContext& context, TlxSprigValue& out) const {
+  constexpr auto step = Kind == kOpIncrement ? Increment : Decrement;
+  CTempValue operand;
+  if (left != nullptr) {
+    left->Evaluate(context, operand.Get());
+    Sprig::Assign(out, operand.Get());
+    step(operand.Get());
+    return;
+  }
+  if (right == nullptr) RaiseMissingOperand(Kind, position);
+  right->Evaluate(context, operand.Get());
+  step(operand.Get());
+  Sprig::Assign(out, operand.Get());
+}
+
+template <uint32_t Kind>
+void TOpNode_Internal<Kind>::EvaluateUnary(CEvaluationContext& context, TlxSprigValue& out) const {
+  if (left != nullptr) {
+    CMutableString message;
+    Bravik::Format(message, CString("operator \"%1\" is unary."),
+                   CString(kOperators[Kind].spelling));
+    throw CSprigException(message, kSprigErrorUnaryOnly, position);
+  }
+  if (right == nullptr) RaiseMissingOperand(Kind, position);
+  CTempValue operand;
+  right->Evaluate(context, operand.Get());
+  if constexpr (Kind == kOpNot) {
+    LogicalNot(out, operand.Get());
+  } else {
+    BitNot(out, operand.Get());
+  }
+}
+
+template <uint32_t Kind>
+void TOpNode_Internal<Kind>::EvaluateMinus(CEvaluationContext& context, TlxSprigValue& out) const {
+  if (right == nullptr) RaiseMissing(Kind, false, position);
+  CTempValue rightValue;
+  right->Evaluate(context, rightValue.Get());
+  if (left == nullptr) {
+    Negate(out, rightValue.Get());
+    return;
+  }
+  CTempValue leftValue;
+  left->Evaluate(context, leftValue.Get());
+  Subtract(out, leftValue.Get(), rightValue.Get());
+}
+
+template <uint32_t Kind>
+void TOpNode_Internal<Kind>::EvaluateAssignment(CEvaluationContext& context,
+                                                TlxSprigValue& out) const {
+  RequireOperands();
+  CTempValue rightValue;
+  right->Evaluate(context, rightValue.Get());
+  if constexpr (Kind == kOpAssign) {
+    left->Assign(context, out, rightValue.Get());
+  } else {
+    CTempValue leftValue;
+    left->Evaluate(context, leftValue.Get());
+    CTempValue result;
+    kBinaryOperations[Kind](result.Get(), leftValue.Get(), rightValue.Get());
+    left->Assign(context, out, result.Get());
+  }
+}
+
+template <uint32_t Kind>
+void TOpNode_Internal<Kind>::EvaluateComma(CEvaluationContext& context, TlxSprigValue& out) const {
+  if (left != nullptr) {
+    CTempValue discarded;
+    left->Evaluate(context, discarded.Get());
+  }
+  if (right == nullptr) RaiseMissing(Kind, false, position);
+  right->Evaluate(context, out);
+}
+
+template <uint32_t Kind>
+void TOpNode_Internal<Kind>::EvaluateBinary(CEvaluationContext& context, TlxSprigValue& out) const {
+  RequireOperands();
+  CTempValue rightValue;
+  right->Evaluate(context, rightValue.Get());
+  CTempValue leftValue;
+  left->Evaluate(context, leftValue.Get());
+  kBinaryOperations[Kind](out, leftValue.Get(), rightValue.Get());
+}
+
+constexpr uint32_t kNodePool = Memory::PoolForAlignment(alignof(INode_Internal));
+
+using NodeFactory = INode_Internal* (*)();
+
+template <uint32_t Kind>
+INode_Internal* MakeOperatorNode() {
+  return Memory::New<TOpNode_Internal<Kind>>(kNodePool);
+}
+
+template <size_t... Kinds>
+constexpr auto MakeFactories(std::index_sequence<Kinds...>) {
+  return std::array<NodeFactory, sizeof...(Kinds)>{&MakeOperatorNode<Kinds>...};
+}
+
+constexpr auto kOperatorFactories = MakeFactories(std::make_index_sequence<kOperatorCount>());
+
+}  // namespace
+
+// ---- Common node ----
+
+INode_Internal::~INode_Internal() {
+  // Children are detached before DestroyTree deletes a node; this covers direct deletion.
+  DestroyTree(left);
+  DestroyTree(right);
+}
+
+TlxSprigValue& INode_Internal::Evaluate(CEvaluationContext& context, TlxSprigValue& out) const {
+  if (context.depth >= kMaxEvaluationDepth) {
+    throw CSprigException("Expression is nested too deeply.", kSprigErrorNothing, position);
+  }
+  struct SDepth {
+    uint32_t& depth;
+    ~SDepth() { --depth; }
+  } guard{++context.depth};
+  EvaluateNode(context, out);
+  return out;
+}
+
+TlxSprigValue& INode_Internal::Assign(CEvaluationContext&, TlxSprigValue&,
+                                      const TlxSprigValue&) const {
+  throw CSprigException("Trying to assign to a const value.", kSprigErrorAssignToConst, position);
+}
+
+// Left subtrees are rotated into the right chain, so every node is deleted childless.
+void DestroyTree(INode* root) {
+  INode_Internal* pending = static_cast<INode_Internal*>(root);
+  while (pending != nullptr) {
+    INode_Internal* node = pending;
+    if (node->left != nullptr) {
+      INode_Internal* child = node->left;
+      node->left = child->right;
+      child->right = node;
+      pending = child;
+      continue;
+    }
+    pending = node->right;
+    node->right = nullptr;
+    pending = node->DetachSubtrees(pending);
+    Memory::Delete(node);
+  }
+}
+
+INode_Internal* CreateOperatorNode(uint32_t kind) { return kOperatorFactories[kind](); }
+
+void EvaluateTree(CScriptState& state, const INode* root, TlxSprigValue& out) {
+  if (root == nullptr) {
+    SetInvalid(out);
+    return;
+  }
+  CEvaluationContext context{state};
+  static_cast<const INode_Internal*>(root)->Evaluate(context, out);
+}
+
+// ---- Constants ----
+
+void CConstNode_Internal::EvaluateNode(CEvaluationContext&, TlxSprigValue& out) const {
+  Sprig::Assign(out, m_value);
+}
+
+// ---- Variables ----
+
+CVarNode_Internal::CVarNode_Internal(CMutableString&& name) : m_name(std::move(name)) {
+  m_parsed.Parse(m_name);
+}
+
+void CVarNode_Internal::EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const {
+  try {
+    context.state.GetVariable(m_parsed, false, out);
+  } catch (const CSprigException& error) {
+    throw error.WithPosition(position);
+  }
+}
+
+// Writes through a Reference to the variable; a member or a name that silent look-up did not
+// find is not written, and the assignment's value is then just a copy.
+TlxSprigValue& CVarNode_Internal::Assign(CEvaluationContext& context, TlxSprigValue& out,
+                                         const TlxSprigValue& value) const {
+  CTempValue found;
+  context.state.GetVariable(m_parsed, true, found.Get());
+  if (found.Get().kind == kSprigReference) {
+    MakeReference(out, &found.Get());
+  } else {
+    SetInvalid(out);
+  }
+  Sprig::Assign(out, value);
+  return out;
+}
+
+// ---- Function calls ----
+
+CFuncNode_Internal::CFuncNode_Internal(CMutableString&& name) : m_name(std::move(name)) {
+  m_parsed.Parse(m_name);
+  slots.Append(nullptr);
+}
+
+CFuncNode_Internal::~CFuncNode_Internal() {
+  for (INode_Internal* slot : slots) DestroyTree(slot);
+}
+
+// Each slot's tree goes to the front of the chain, its right spine leading to the old front.
+INode_Internal* CFuncNode_Internal::DetachSubtrees(INode_Internal* pending) {
+  for (INode_Internal*& slot : slots) {
+    if (slot == nullptr) continue;
+    INode_Internal* last = slot;
+    while (last->right != nullptr) last = last->right;
+    last->right = pending;
+    pending = slot;
+    slot = nullptr;
+  }
+  return pending;
+}
+
+void CFuncNode_Internal::EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const {
+  CArgumentList arguments(slots.Count());
+  for (const INode_Internal* slot : slots) {
+    if (slot == nullptr) continue;
+    CTempValue value;
+    slot->Evaluate(context, value.Get());
+    arguments.AppendCopy(value.Get());
+  }
+  context.state.CallFunction(m_parsed, arguments.Data(), arguments.Count(), out);
+}
+
+}  // namespace Quorin::Sprig
