@@ -1,0 +1,148 @@
+// Value stores: both implementations behind the one interface, plus what each adds.
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "foundation/container/WeakTypeStorage.h"
+#include "foundation/memory/Memory.h"
+
+namespace {
+
+using namespace Bravik;
+
+char* LibraryText(const char* text) {
+  const size_t size = std::strlen(text) + 1;
+  char* block = static_cast<char*>(Memory::Allocate(size, Memory::kObjectPool));
+  std::memcpy(block, text, size);
+  return block;
+}
+
+void StoreString(TlxSprigValue* value, const char* text) {
+  value->kind = kSprigString;
+  value->payload = reinterpret_cast<uintptr_t>(LibraryText(text));
+}
+
+enum class StoreKind { kMap, kList };
+
+class ValueStoreTest : public testing::TestWithParam<StoreKind> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == StoreKind::kMap) {
+      store_ = std::make_unique<CWeakTypeMap>(7, kStorageNamespace);
+    } else {
+      store_ = std::make_unique<CWeakTypeList>(9, kStorageInstance);
+    }
+  }
+  void TearDown() override { store_.reset(); }
+  std::unique_ptr<IWeakTypeStorage> store_;
+};
+
+TEST_P(ValueStoreTest, NewEntryIsIntegerZeroMarkedAsEntry) {
+  TlxSprigValue* value = store_->GetOrCreate(42u);
+  EXPECT_EQ(value->kind, kSprigInteger);
+  EXPECT_EQ(value->payload, 0u);
+  EXPECT_EQ(value->entryFlag, 1);
+  EXPECT_EQ(IWeakTypeStorage::OwnerOf(value), store_.get());
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(value) % 8, 0u) << "8-byte payloads need 8-byte entries";
+}
+
+TEST_P(ValueStoreTest, GetOrCreateTwiceGivesSameValue) {
+  TlxSprigValue* first = store_->GetOrCreate(5u);
+  first->payload = 77;
+  TlxSprigValue* second = store_->GetOrCreate(5u);
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(second->payload, 77u);
+  EXPECT_EQ(store_->GetCount(), 1u);
+}
+
+TEST_P(ValueStoreTest, NameFormsHashTheName) {
+  const CString name("gold");
+  TlxSprigValue* byName = store_->GetOrCreate(name);
+  EXPECT_EQ(byName, store_->GetOrCreate(CalculateHash(name)));
+  EXPECT_TRUE(store_->Contains(name));
+  EXPECT_TRUE(store_->Contains(CalculateHash(name)));
+  EXPECT_EQ(store_->GetKey(byName), CalculateHash(name));
+  store_->Remove(name);
+  EXPECT_FALSE(store_->Contains(name));
+}
+
+TEST_P(ValueStoreTest, RemoveFreesStringAndIgnoresAbsentKeys) {
+  const uint64_t live = Memory::GetMemoryStatistics().liveBlocks;
+  StoreString(store_->GetOrCreate(1u), "some text");
+  store_->GetOrCreate(2u);
+  store_->Remove(99u);
+  EXPECT_EQ(store_->GetCount(), 2u);
+  store_->Remove(1u);
+  EXPECT_EQ(store_->GetCount(), 1u);
+  EXPECT_FALSE(store_->Contains(1u));
+  EXPECT_TRUE(store_->Contains(2u));
+  store_->Remove(2u);
+  EXPECT_EQ(Memory::GetMemoryStatistics().liveBlocks, live);
+}
+
+TEST_P(ValueStoreTest, ClearFreesEveryEntryAndStoreStaysUsable) {
+  for (uint32_t key = 0; key < 50; ++key) StoreString(store_->GetOrCreate(key * 31), "x");
+  store_->Clear();
+  EXPECT_EQ(store_->GetCount(), 0u);
+  EXPECT_FALSE(store_->Contains(31u));
+  EXPECT_EQ(store_->Find(31u), nullptr);
+  store_->GetOrCreate(3u);
+  EXPECT_EQ(store_->GetCount(), 1u);
+}
+
+TEST_P(ValueStoreTest, ValuesStayPutWhileOthersComeAndGo) {
+  std::vector<TlxSprigValue*> values;
+  for (uint32_t key = 0; key < 100; ++key) {
+    values.push_back(store_->GetOrCreate(key));
+    values.back()->payload = key;
+  }
+  for (uint32_t key = 0; key < 100; key += 2) store_->Remove(key);
+  for (uint32_t key = 1; key < 100; key += 2) {
+    EXPECT_EQ(store_->Find(key), values[key]);
+    EXPECT_EQ(values[key]->payload, key);
+    EXPECT_EQ(store_->GetKey(values[key]), key);
+  }
+  EXPECT_EQ(store_->GetCount(), 50u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, ValueStoreTest, testing::Values(StoreKind::kMap, StoreKind::kList),
+                         [](const testing::TestParamInfo<StoreKind>& param) {
+                           return param.param == StoreKind::kMap ? "Map" : "List";
+                         });
+
+TEST(WeakTypeMap, WalksInAscendingKeyOrder) {
+  CWeakTypeMap map(kGlobalStorageId, kStorageNamespace);
+  for (uint32_t key : {50u, 3u, 0xFFFFFFFFu, 17u, 0u}) map.GetOrCreate(key);
+  std::vector<uint32_t> keys;
+  map.Walk([&](uint32_t key, TlxSprigValue*) {
+    keys.push_back(key);
+    return true;
+  });
+  EXPECT_EQ(keys, (std::vector<uint32_t>{0u, 3u, 17u, 50u, 0xFFFFFFFFu}));
+  EXPECT_EQ(map.GetId(), kGlobalStorageId);
+  EXPECT_EQ(map.GetKind(), kStorageNamespace);
+}
+
+TEST(WeakTypeList, KeepsCreationOrderAcrossRemovals) {
+  CWeakTypeList list(1, kStoragePrototype);
+  for (uint32_t key : {9u, 4u, 7u, 1u}) list.GetOrCreate(key);
+  list.Remove(9u);  // head
+  list.Remove(1u);  // tail
+  list.GetOrCreate(12u);
+  std::vector<uint32_t> keys;
+  list.Walk([&](uint32_t key, TlxSprigValue*) {
+    keys.push_back(key);
+    return true;
+  });
+  EXPECT_EQ(keys, (std::vector<uint32_t>{4u, 7u, 12u}));
+  list.Remove(4u);
+  list.Remove(7u);
+  list.Remove(12u);
+  EXPECT_EQ(list.GetCount(), 0u);
+  list.GetOrCreate(5u);  // head and tail were reset
+  EXPECT_EQ(list.GetCount(), 1u);
+}
+
+}  // namespace
