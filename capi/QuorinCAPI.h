@@ -231,6 +231,117 @@ QUORIN_API TlxMember* TlxGetTemplateMemberByOffset(uint16_t templateId, uint32_t
 /* True when the template has the feature; false for a class or a null handle. */
 QUORIN_API bool TlxHasFeature(TlxTypeInfo* templateType, const char* featureName);
 
+/* ---- Objects -------------------------------------------------------------------------
+ * Prototypes and instances have separate 32-bit id spaces; ids are not tested for repeats.
+ * Each object has a class data block and a template data block, laid out by its types and
+ * owned by the library; a handle stays valid until the instance is released, its region is
+ * dropped or the repository cleared. */
+
+/* A prototype without data in the current region; null only when not started. */
+QUORIN_API TlxObject* TlxCreatePrototype(uint32_t prototypeId, uint16_t classId, uint16_t templateId);
+QUORIN_API bool TlxIsPrototypeRegistered(uint32_t prototypeId);
+/* The prototype, or null. */
+QUORIN_API TlxObject* TlxGetPrototype(uint32_t prototypeId);
+/* Attaches a copy of size bytes as the class (template) data, once: later calls change nothing.
+ * Null or 0 bytes attach no data. A registered type gives the block its size (a short copy is
+ * padded with zeros, a long one cut); otherwise the block has size bytes. */
+QUORIN_API void TlxStorePrototypeClassData(uint32_t prototypeId, const void* data, uint32_t size);
+QUORIN_API void TlxStorePrototypeTemplateData(uint32_t prototypeId, const void* data, uint32_t size);
+/* An instance with a copy of the prototype's data; null (nothing created) without the prototype. */
+QUORIN_API TlxObject* TlxCreateInstanceFromPrototype(uint32_t instanceId, uint32_t prototypeId);
+/* An instance with a copy of another instance's current data, descending from the same
+ * prototype; null (nothing created) without the source. */
+QUORIN_API TlxObject* TlxCloneInstance(uint32_t newInstanceId, uint32_t sourceInstanceId);
+/* An instance without data; prototypeId is stored as given. */
+QUORIN_API TlxObject* TlxCreateEmptyInstance(uint32_t instanceId, uint16_t classId, uint16_t templateId,
+                                             uint32_t prototypeId);
+QUORIN_API bool TlxIsInstanceRegistered(uint32_t instanceId);
+/* The instance, or null. */
+QUORIN_API TlxObject* TlxGetInstance(uint32_t instanceId);
+/* As the prototype twins, for an instance. */
+QUORIN_API void TlxStoreInstanceClassData(uint32_t instanceId, const void* data, uint32_t size);
+QUORIN_API void TlxStoreInstanceTemplateData(uint32_t instanceId, const void* data, uint32_t size);
+/* Frees the instance; its slot (the same handle address) serves the next object of its region. */
+QUORIN_API void TlxReleaseInstance(uint32_t instanceId);
+/* Class (template) data plus offset; null when that data is not attached. The offset is not
+ * checked. The Const forms are the same functions for read-only use. */
+QUORIN_API void* TlxGetCMember(TlxObject* object, uint32_t offset);
+QUORIN_API const void* TlxGetConstCMember(TlxObject* object, uint32_t offset);
+QUORIN_API void* TlxGetTMember(TlxObject* object, uint32_t offset);
+QUORIN_API const void* TlxGetConstTMember(TlxObject* object, uint32_t offset);
+/* The named member of the object's class (template) data; null when the type or member is
+ * unknown, the data is not attached, or the member lies past the data. */
+QUORIN_API void* TlxGetCMemberByName(TlxObject* object, const char* memberName);
+QUORIN_API const void* TlxGetConstCMemberByName(TlxObject* object, const char* memberName);
+QUORIN_API void* TlxGetTMemberByName(TlxObject* object, const char* memberName);
+QUORIN_API const void* TlxGetConstTMemberByName(TlxObject* object, const char* memberName);
+
+/* ---- Reference lists -----------------------------------------------------------------
+ * List prototypes and list instances have separate 32-bit id spaces. A list prototype is
+ * sealed once full and then refuses every change (0xFFFF); a list never grows past the
+ * capacity it was created with. */
+
+/* A sealed list prototype holding a copy of count entries (none for null or 0). */
+QUORIN_API TlxReferenceList* TlxCreateListPrototype(uint32_t listId, const TlxReference* entries, uint32_t count);
+/* A list prototype with room for capacity entries, sealed when TlxAddReference fills it. */
+QUORIN_API TlxReferenceList* TlxCreateEmptyListPrototype(uint32_t listId, uint32_t capacity);
+QUORIN_API bool TlxIsListPrototypeRegistered(uint32_t listId);
+/* The list prototype, or null. */
+QUORIN_API TlxReferenceList* TlxGetListPrototype(uint32_t listId);
+/* A list instance with a copy of the list prototype's entries (count equals capacity); null
+ * (nothing created) without the prototype. */
+QUORIN_API TlxReferenceList* TlxCreateListInstanceFromPrototype(uint32_t listInstanceId, uint32_t listPrototypeId);
+/* A list instance with room for capacity entries; prototypeListId is stored as given. */
+QUORIN_API TlxReferenceList* TlxCreateEmptyListInstance(uint32_t listInstanceId, uint32_t capacity,
+                                                        uint32_t prototypeListId);
+/* A copy of a list instance whose prototype list id is the source's id; null without it. */
+QUORIN_API TlxReferenceList* TlxCloneListInstance(uint32_t newListInstanceId, uint32_t sourceListInstanceId);
+/* Frees the list instance and its entries; its slot serves the next list of its region. */
+QUORIN_API void TlxReleaseListInstance(uint32_t listInstanceId);
+QUORIN_API bool TlxIsListInstanceRegistered(uint32_t listInstanceId);
+/* The list instance, or null. */
+QUORIN_API TlxReferenceList* TlxGetListInstance(uint32_t listInstanceId);
+/* Appends a copy of the reference: 1 when it completed a list prototype, 0 otherwise, 0xFFFF
+ * (nothing written) for a sealed or full list or a null argument. */
+QUORIN_API uint32_t TlxAddReference(TlxReferenceList* list, const TlxReference* reference);
+/* The prototype (kind 1) or instance (kind 2) the reference names; null for other kinds. */
+QUORIN_API TlxObject* TlxResolveObjectRef(const TlxReference* reference);
+/* The list prototype (kind 3) or list instance (kind 4) the reference names; null otherwise. */
+QUORIN_API TlxReferenceList* TlxResolveListRef(const TlxReference* reference);
+/* The list prototype (kind 1) or list instance (kind 2) a list reference names; null otherwise. */
+QUORIN_API TlxReferenceList* TlxResolveListRef2(const TlxListReference* reference);
+
+/* ---- Texts and blobs -----------------------------------------------------------------
+ * Texts are kept in their encoding (0 UTF-8, 1 UTF-16, 2 UTF-32) with their terminator; blobs
+ * are byte arrays. Neither is released alone: they go with their region. */
+
+/* Stores a copy of a zero-terminated UTF-8 string (null keeps a null text). */
+QUORIN_API void TlxCreateText(uint32_t textId, const char* text);
+/* As TlxCreateText for a zero-terminated string in the given encoding. */
+QUORIN_API void TlxCreateTextWithEncoding(uint32_t textId, const void* text, uint32_t encoding);
+QUORIN_API bool TlxIsTextRegistered(uint32_t textId);
+/* The text's bytes in its own encoding; null when absent. */
+QUORIN_API const void* TlxGetText(uint32_t textId);
+/* The text's encoding; 0 when absent. */
+QUORIN_API uint32_t TlxGetTextEncoding(uint32_t textId);
+/* As TlxGetText, but null for the id 0xFFFFFFFF. */
+QUORIN_API const void* TlxResolveTextRef(uint32_t textId);
+/* The script's source text; null for kind 0 (not set) or an absent text. */
+QUORIN_API const void* TlxResolveScriptRef(const TlxScriptReference* reference);
+/* The id of a text: CRC-32 of its bytes and terminator, from 0xFFFFFFFF without the final
+ * inversion ("abc" gives 0x58A297AF; null gives 0). Works at any time, also before start-up. */
+QUORIN_API uint32_t TlxCalculateTextId(const char* text);
+/* The recorded name of a hash (UTF-8); null unless started with RecordNames and recorded. */
+QUORIN_API const char* TlxDebug_TryGetString(uint32_t nameHash);
+/* Stores a blob of size bytes, a copy of bytes (contents undefined for null); an existing id
+ * keeps its blob. */
+QUORIN_API void TlxCreateBlob(uint32_t blobId, const void* bytes, uint32_t size);
+QUORIN_API bool TlxIsBlobRegistered(uint32_t blobId);
+/* The blob (its data is null for size 0), or null when absent. */
+QUORIN_API TlxBlob* TlxGetBlob(uint32_t blobId);
+/* The blob a reference of kind 5 names; null for other kinds or an absent blob. */
+QUORIN_API TlxBlob* TlxResolveBlobRef(const TlxReference* reference);
+
 /* ---- Default catalogue ---------------------------------------------------------------- */
 
 /* Registers the thirteen story classes (ConnectionPart 0xFFC0, FlowFragment 0xFFF1, Dialog

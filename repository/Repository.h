@@ -31,6 +31,8 @@ class CRegionValues;  // variables bound to a region's prototypes and instances
 struct ScriptHooks {
   void (*destroyScriptState)(Sprig::CScriptState* state) = nullptr;
   void (*destroyRegionValues)(Sprig::CRegionValues* values) = nullptr;
+  // Drops the variables bound to one instance of the region before the instance is released.
+  void (*releaseInstanceValues)(Sprig::CRegionValues* values, uint32_t instanceId) = nullptr;
   // Frees the records of host functions bound for scripts (on clear and shutdown).
   void (*freeBoundFunctions)() = nullptr;
 };
