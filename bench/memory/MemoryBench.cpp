@@ -62,8 +62,8 @@ void BM_MimallocMallocFree(benchmark::State& state) {
   }
 }
 
-// With `live` blocks held, each step frees one block and allocates its replacement, so the
-// population stays the same. range(1) 0 frees the oldest block (the cost of the free itself),
+// With `live` blocks of 64 bytes held, each step frees one block and allocates its replacement,
+// so the population stays the same. range(1) 0 frees the oldest block (the cost of the free itself),
 // 1 a block picked at random (adds the cache misses of touching cold memory).
 template <typename Allocate, typename Release>
 void ChurnLive(benchmark::State& state, Allocate allocate, Release release) {
@@ -71,7 +71,7 @@ void ChurnLive(benchmark::State& state, Allocate allocate, Release release) {
   const bool randomOrder = state.range(1) != 0;
   std::vector<void*> blocks(live);
   std::mt19937_64 random(42);
-  for (void*& block : blocks) block = allocate(16 + random() % 240);
+  for (void*& block : blocks) block = allocate(64);
   std::vector<uint32_t> order(1 << 16);
   for (size_t i = 0; i < order.size(); ++i)
     order[i] = static_cast<uint32_t>(randomOrder ? random() % live : i % live);
