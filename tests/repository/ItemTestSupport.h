@@ -1,0 +1,65 @@
+// Shared pieces of the object, list, text and blob tests: a fixture that starts the library on
+// the counting allocator and shuts it down after each test, so the test main's leak check sees
+// everything the repository held given back.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "capi/QuorinCAPI.h"
+#include "tests/support/CountingAllocator.h"
+
+namespace QuorinTest {
+
+constexpr uint16_t kLibraryVersion = 17;
+
+inline bool StartLibrary(uint8_t flags = 0) {
+  return TlxInitializeDetailed(kLibraryVersion, flags, &CountingAllocate, &CountingReallocate,
+                               &CountingFree, ~0ull);
+}
+
+class LibraryTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(StartLibrary()); }
+  void TearDown() override { TlxShutdown(); }
+};
+
+// Registers a class from (type code, count) pairs named m0, m1, ...
+inline void RegisterClass(const char* name, uint16_t id,
+                          std::initializer_list<std::pair<uint32_t, uint32_t>> members) {
+  std::vector<TlxMember> records;
+  static const char* const kNames[] = {"m0", "m1", "m2", "m3", "m4", "m5", "m6", "m7"};
+  size_t i = 0;
+  for (const auto& [code, count] : members) {
+    records.push_back(TlxMember{TlxCalculateTextId(kNames[i++]), count << 5 | code});
+  }
+  TlxRegisterClassType(name, id, records.data(), static_cast<uint32_t>(records.size()));
+}
+
+inline void RegisterTemplate(const char* name, uint16_t id,
+                             std::initializer_list<std::pair<uint32_t, uint32_t>> members) {
+  std::vector<TlxMember> records;
+  static const char* const kNames[] = {"t0", "t1", "t2", "t3", "t4", "t5", "t6", "t7"};
+  size_t i = 0;
+  for (const auto& [code, count] : members) {
+    records.push_back(TlxMember{TlxCalculateTextId(kNames[i++]), count << 5 | code});
+  }
+  TlxRegisterTemplateType(name, id, records.data(), static_cast<uint32_t>(records.size()),
+                          nullptr, 0);
+}
+
+// Member type codes used by the tests.
+constexpr uint32_t kByte = 0;
+constexpr uint32_t kDWord = 4;
+constexpr uint32_t kQWord = 6;
+constexpr uint32_t kTextId = 10;
+constexpr uint32_t kReference = 16;
+
+inline std::vector<uint8_t> Bytes(const void* data, size_t size) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  return std::vector<uint8_t>(bytes, bytes + size);
+}
+
+}  // namespace QuorinTest
