@@ -10,11 +10,15 @@ using Quorin::Repository;
 extern "C" {
 
 QUORIN_API TlxReferenceList* TlxCreateListPrototype(uint32_t listId, const TlxReference* entries, uint32_t count) {
-  return Guard<TlxReferenceList*>(nullptr, [=](Repository& r) { return Quorin::CreateListPrototype(r, listId, entries, count); });
+  return Guard<TlxReferenceList*>(nullptr, [=](Repository& r) {
+    return Quorin::CreateListPrototype(r, listId, entries, count);
+  });
 }
 
 QUORIN_API TlxReferenceList* TlxCreateEmptyListPrototype(uint32_t listId, uint32_t capacity) {
-  return Guard<TlxReferenceList*>(nullptr, [=](Repository& r) { return Quorin::CreateEmptyListPrototype(r, listId, capacity); });
+  return Guard<TlxReferenceList*>(nullptr, [=](Repository& r) {
+    return Quorin::CreateEmptyListPrototype(r, listId, capacity);
+  });
 }
 
 QUORIN_API bool TlxIsListPrototypeRegistered(uint32_t listId) {
@@ -53,7 +57,9 @@ QUORIN_API bool TlxIsListInstanceRegistered(uint32_t listInstanceId) {
 }
 
 QUORIN_API TlxReferenceList* TlxGetListInstance(uint32_t listInstanceId) {
-  return Guard<TlxReferenceList*>(nullptr, [=](Repository& r) { return Quorin::FindListInstance(r, listInstanceId); });
+  return Guard<TlxReferenceList*>(nullptr, [=](Repository& r) {
+    return Quorin::FindListInstance(r, listInstanceId);
+  });
 }
 
 QUORIN_API uint32_t TlxAddReference(TlxReferenceList* list, const TlxReference* reference) {

@@ -15,7 +15,9 @@ constexpr DataKind kTemplate = DataKind::kTemplate;
 extern "C" {
 
 QUORIN_API TlxObject* TlxCreatePrototype(uint32_t prototypeId, uint16_t classId, uint16_t templateId) {
-  return Guard<TlxObject*>(nullptr, [=](Repository& r) { return Quorin::CreatePrototype(r, prototypeId, classId, templateId); });
+  return Guard<TlxObject*>(nullptr, [=](Repository& r) {
+    return Quorin::CreatePrototype(r, prototypeId, classId, templateId);
+  });
 }
 
 QUORIN_API bool TlxIsPrototypeRegistered(uint32_t prototypeId) {
@@ -35,11 +37,15 @@ QUORIN_API void TlxStorePrototypeTemplateData(uint32_t prototypeId, const void* 
 }
 
 QUORIN_API TlxObject* TlxCreateInstanceFromPrototype(uint32_t instanceId, uint32_t prototypeId) {
-  return Guard<TlxObject*>(nullptr, [=](Repository& r) { return Quorin::CreateInstanceFromPrototype(r, instanceId, prototypeId); });
+  return Guard<TlxObject*>(nullptr, [=](Repository& r) {
+    return Quorin::CreateInstanceFromPrototype(r, instanceId, prototypeId);
+  });
 }
 
 QUORIN_API TlxObject* TlxCloneInstance(uint32_t newInstanceId, uint32_t sourceInstanceId) {
-  return Guard<TlxObject*>(nullptr, [=](Repository& r) { return Quorin::CloneInstance(r, newInstanceId, sourceInstanceId); });
+  return Guard<TlxObject*>(nullptr, [=](Repository& r) {
+    return Quorin::CloneInstance(r, newInstanceId, sourceInstanceId);
+  });
 }
 
 QUORIN_API TlxObject* TlxCreateEmptyInstance(uint32_t instanceId, uint16_t classId, uint16_t templateId,
@@ -73,13 +79,17 @@ QUORIN_API void* TlxGetCMember(TlxObject* object, uint32_t offset) {
   return Guard<void*>(nullptr, [=](Repository&) { return Quorin::GetMemberAt(object, kClass, offset); });
 }
 
-QUORIN_API const void* TlxGetConstCMember(TlxObject* object, uint32_t offset) { return TlxGetCMember(object, offset); }
+QUORIN_API const void* TlxGetConstCMember(TlxObject* object, uint32_t offset) {
+  return TlxGetCMember(object, offset);
+}
 
 QUORIN_API void* TlxGetTMember(TlxObject* object, uint32_t offset) {
   return Guard<void*>(nullptr, [=](Repository&) { return Quorin::GetMemberAt(object, kTemplate, offset); });
 }
 
-QUORIN_API const void* TlxGetConstTMember(TlxObject* object, uint32_t offset) { return TlxGetTMember(object, offset); }
+QUORIN_API const void* TlxGetConstTMember(TlxObject* object, uint32_t offset) {
+  return TlxGetTMember(object, offset);
+}
 
 QUORIN_API void* TlxGetCMemberByName(TlxObject* object, const char* memberName) {
   return Guard<void*>(nullptr, [=](Repository& r) { return Quorin::GetMemberNamed(r, object, kClass, memberName); });
@@ -90,7 +100,9 @@ QUORIN_API const void* TlxGetConstCMemberByName(TlxObject* object, const char* m
 }
 
 QUORIN_API void* TlxGetTMemberByName(TlxObject* object, const char* memberName) {
-  return Guard<void*>(nullptr, [=](Repository& r) { return Quorin::GetMemberNamed(r, object, kTemplate, memberName); });
+  return Guard<void*>(nullptr, [=](Repository& r) {
+    return Quorin::GetMemberNamed(r, object, kTemplate, memberName);
+  });
 }
 
 QUORIN_API const void* TlxGetConstTMemberByName(TlxObject* object, const char* memberName) {

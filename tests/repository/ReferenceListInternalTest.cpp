@@ -110,8 +110,12 @@ TEST_F(ReferenceListInternalTest, InstanceWithNoPrototypeIdStaysAnInstance) {
   EXPECT_FALSE(list->IsSealed());
 
   std::vector<uint32_t> prototypes, instances;
-  WalkListPrototypes(Repo(), kAllRegions, [&](CReferenceList_Internal& l) { return prototypes.push_back(l.GetId()), true; });
-  WalkListInstances(Repo(), kAllRegions, [&](CReferenceList_Internal& l) { return instances.push_back(l.GetId()), true; });
+  WalkListPrototypes(Repo(), kAllRegions, [&](CReferenceList_Internal& l) {
+    return prototypes.push_back(l.GetId()), true;
+  });
+  WalkListInstances(Repo(), kAllRegions, [&](CReferenceList_Internal& l) {
+    return instances.push_back(l.GetId()), true;
+  });
   EXPECT_EQ(prototypes, std::vector<uint32_t>{3});
   EXPECT_EQ(instances, std::vector<uint32_t>{3});
 
