@@ -84,12 +84,16 @@ typedef struct TlxReferenceList {     /* natural layout */
     uint32_t      capacity;           /* 16 */
 } TlxReferenceList;
 
+/* The library's value stores share this record; whichever header comes first defines it. */
+#ifndef TLX_SPRIG_VALUE_DEFINED
+#define TLX_SPRIG_VALUE_DEFINED
 typedef struct TlxSprigValue {        /* 16 bytes, returned by value */
     uint64_t payload;                 /*  0 */
     uint8_t  kind;                    /*  8: 0 Reference, 1 Boolean, 2 Integer, 3 Float, 4 String, 5 Invalid */
     uint8_t  entryFlag;               /*  9 */
     uint8_t  reserved[6];             /* 10 */
 } TlxSprigValue;
+#endif
 
 typedef struct TlxSprigExpression {   /* 16 bytes, owned by the library */
     uint32_t* refCount;               /* null for an empty expression */
@@ -341,6 +345,51 @@ QUORIN_API bool TlxIsBlobRegistered(uint32_t blobId);
 QUORIN_API TlxBlob* TlxGetBlob(uint32_t blobId);
 /* The blob a reference of kind 5 names; null for other kinds or an absent blob. */
 QUORIN_API TlxBlob* TlxResolveBlobRef(const TlxReference* reference);
+
+/* ---- Scripts ---------------------------------------------------------------------------
+ * Sprig expressions and variables. Script errors never leave these functions: they give an
+ * Invalid value or false. A String in a returned TlxSprigValue is a block the caller frees with
+ * BrvFree. A Reference (kind 0) points at a variable inside the library and is valid while that
+ * variable's store exists (namespace, object, region, repository). */
+
+/* A new handle for the lenient parse of text (reference count 1); an empty expression gives a
+ * handle without a tree; null for null text. Free it with TlxSprigFreeNode. */
+QUORIN_API TlxSprigExpression* TlxSprigParse(const char* text);
+/* Parses strictly: true when text has no syntax error. Otherwise false; *position (if not null)
+ * receives the error's character index and messageBuffer (if not null and bufferSize > 0) the
+ * message's first bytes, cut to bufferSize and always terminated. */
+QUORIN_API bool TlxSprigTryParse(const char* text, char* messageBuffer, uint32_t bufferSize,
+                                 uint32_t* position);
+/* Releases the handle's reference to its tree (destroyed with the last one) and frees the
+ * handle; null does nothing. */
+QUORIN_API void TlxSprigFreeNode(TlxSprigExpression* expression);
+/* Parses leniently and evaluates text: a resolved copy of the result (never a Reference);
+ * Invalid for an empty expression or a script error. */
+QUORIN_API TlxSprigValue TlxSprigExecute(const char* text);
+/* Evaluates the handle's tree; a plain variable gives a Reference to it. Invalid for a null
+ * handle, an empty expression or a script error. */
+QUORIN_API TlxSprigValue TlxSprigExecuteParsed(TlxSprigExpression* expression);
+/* A Reference to the variable (name, ns:var, 0x<id>:var, $0x<id>:var; namespace, store and
+ * variable created as needed, a new variable is Integer 0), the value of a member
+ * (0x<id>:$member, $0x<id>:$member), or Invalid (no such object or member). */
+QUORIN_API TlxSprigValue TlxSprigGetVar(const char* name);
+/* True when the variable or member exists; never creates anything. */
+QUORIN_API bool TlxSprigVarExists(const char* name);
+/* Binds a host function under name (Ns.Fn creates namespace Ns); the first binding of a name
+ * stays. A null function does nothing. A String the function returns must come from BrvMalloc;
+ * the library copies it and the block stays the host's. */
+QUORIN_API void TlxSprigBind(TlxSprigFunction function, const char* name);
+/* Binds Math.Sum, Min, Max and Clamp. */
+QUORIN_API void TlxSprigBindMathFunctions(void);
+/* Binds String.Contains, StartsWith, EndsWith, Length, Replace, Substring and Distance. */
+QUORIN_API void TlxSprigBindStringFunctions(void);
+/* Binds the String functions, then the Math functions. */
+QUORIN_API void TlxSprigBindStandardFunctions(void);
+/* Finds or creates the namespace: an opaque non-null pointer; null for null name. */
+QUORIN_API void* TlxSprigCreateNamespace(const char* name);
+/* Destroys the namespace with its variables and functions; stored References into it become
+ * Invalid. Nothing happens when there is none. */
+QUORIN_API void TlxSprigReleaseNamespace(const char* name);
 
 /* ---- Default catalogue ---------------------------------------------------------------- */
 

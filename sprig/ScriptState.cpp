@@ -165,6 +165,12 @@ void CScriptState::ReleaseNamespace(uint32_t hash) {
   CNamespace* space = FindNamespace(hash);
   if (space == nullptr) return;
   m_namespaces.Remove(hash);
+  // An empty store has no entry anything could refer to.
+  const Bravik::IWeakTypeStorage* dying = &space->variables;
+  if (space->variables.GetCount() != 0) {
+    InvalidateReferences([dying](const Bravik::IWeakTypeStorage* owner) { return owner == dying; });
+    if (m_resolver != nullptr) m_resolver->StoreDestroying(*dying);
+  }
   Memory::Delete(space);
 }
 

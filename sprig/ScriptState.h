@@ -65,7 +65,33 @@ class IObjectResolver {
                                  TlxSprigValue& out) = 0;
   // A namespace or variable name used through text (for the interchange writer's name table).
   virtual void RecordName(uint32_t hash, const Bravik::IString& name) = 0;
+  // Called before the state destroys one of its stores (a released namespace), so that stored
+  // References into it from the object-bound stores can be turned into Invalid.
+  virtual void StoreDestroying(const Bravik::IWeakTypeStorage& /*store*/) {}
 };
+
+// True when `value` is itself a Reference to an entry of a store for which dying(store) holds.
+// A Reference chain never needs following here: every link is checked where it is stored.
+template <typename Dying>
+bool RefersInto(const TlxSprigValue& value, Dying& dying) {
+  if (value.kind != Bravik::kSprigReference) return false;
+  const auto* target = reinterpret_cast<const TlxSprigValue*>(static_cast<uintptr_t>(value.payload));
+  return target != nullptr && target->entryFlag == 1 &&
+         dying(Bravik::IWeakTypeStorage::OwnerOf(target));
+}
+
+// Turns every entry of `store` that refers into a dying store into Invalid, so that a stored
+// Reference never outlives its target. Allocates nothing.
+template <typename Store, typename Dying>
+void InvalidateReferencesIn(const Store& store, Dying&& dying) {
+  store.Walk([&](uint32_t, TlxSprigValue* value) {
+    if (RefersInto(*value, dying)) {
+      value->kind = Bravik::kSprigInvalid;
+      value->payload = 0;
+    }
+    return true;
+  });
+}
 
 enum class EVariableScope : uint8_t { kGlobal, kNamespace, kInstance, kPrototype };
 
@@ -116,7 +142,8 @@ class CScriptState {
   // Finds or creates the namespace (recording its name).
   CNamespace& GetOrCreateNamespace(const Bravik::IString& name);
   CNamespace& GetOrCreateNamespace(uint32_t hash);
-  // Destroys the namespace with its variables and functions; nothing when there is none.
+  // Destroys the namespace with its variables and functions; nothing when there is none. Stored
+  // References into its variables become Invalid first.
   void ReleaseNamespace(uint32_t hash);
   uint64_t GetNamespaceCount() const { return m_namespaces.Count(); }
 
@@ -126,6 +153,22 @@ class CScriptState {
   bool WalkNamespaces(F&& visit) {
     return m_namespaces.WalkAscending(
         [&](uint32_t hash, CNamespace* space) { return visit(hash, *space); });
+  }
+
+  // Visits the global store and every namespace's store, in no particular order, without
+  // allocating (usable while stores are being destroyed).
+  template <typename F>
+  void ForEachStore(F&& visit) {
+    visit(m_globals);
+    m_namespaces.Walk([&](uint32_t, CNamespace*& space) {
+      visit(space->variables);
+      return true;
+    });
+  }
+  // Invalidates the References in the state's own stores that point into a dying store.
+  template <typename Dying>
+  void InvalidateReferences(Dying&& dying) {
+    ForEachStore([&](const Bravik::CWeakTypeMap& store) { InvalidateReferencesIn(store, dying); });
   }
 
   // `out` becomes a Reference to the variable (created as Integer 0 when missing), or a member's
