@@ -399,6 +399,29 @@ QUORIN_API void TlxSprigReleaseNamespace(const char* name);
  * ids already registered are left as they are. */
 QUORIN_API void TlxRegisterDefaultClasses(void);
 
+/* ---- Connection resolution -------------------------------------------------------------
+ * Connections and paths are passed as list objects: (char*)handle - sizeof(void*) for a
+ * TlxReferenceList handle; a path's handle is at (char*)path + sizeof(void*). The resolving
+ * functions return an array of paths followed by one null pointer; give it back with
+ * TlxFreeResolvedConnection. */
+
+/* The paths of one connection, jumps followed once and hubs fanned out depth first; null for a
+ * null connection. */
+QUORIN_API void** TlxResolveConnectionWithIndirections(void* connectionListObject);
+/* The paths of every connection named by the list (kind 1 list prototype, 2 list instance). */
+QUORIN_API void** TlxResolveConnectionsWithIndirections(const TlxListReference* connections);
+/* The number of paths in a resolved array; 0 for null. */
+QUORIN_API uint32_t TlxGetResolvedConnectionCount(void** paths);
+/* Frees the paths of a resolved array and the array; null does nothing. */
+QUORIN_API void TlxFreeResolvedConnection(void** paths);
+/* The object the path's last part targets; null for a null or empty path or no target. */
+QUORIN_API TlxObject* TlxResolveConnectionTarget(void* path);
+/* Evaluates the Sprig conditions of the path's parts in order: false at the first false or
+ * failing one; true when all hold, for parts without Sprig conditions and for a null path. */
+QUORIN_API bool TlxResolveConnectionConditions(void* path);
+/* Executes the Sprig outcomes of the path's parts in order; a failing outcome is skipped. */
+QUORIN_API void TlxResolveConnectionOutcomes(void* path);
+
 #ifdef __cplusplus
 }
 #endif

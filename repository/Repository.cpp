@@ -2,6 +2,7 @@
 
 #include "foundation/memory/Memory.h"
 #include "repository/TypeRegistry.h"
+#include "sprig/ParsedScripts.h"
 
 namespace Quorin {
 
@@ -34,6 +35,7 @@ RepositoryIndex::~RepositoryIndex() {
     names.Erase(node);
     Memory::Delete(static_cast<CMapableString_Internal*>(node));
   }
+  Sprig::DestroyParsedScripts(parsedScripts);
   if (scriptState != nullptr && GetScriptHooks().destroyScriptState != nullptr) {
     GetScriptHooks().destroyScriptState(scriptState);
   }

@@ -24,6 +24,7 @@ namespace Quorin {
 
 namespace Sprig {
 class CScriptState;   // global variables, bound host functions, namespaces
+class CParsedScripts;  // parsed trees of stored script texts
 class CRegionValues;  // variables bound to a region's prototypes and instances
 }  // namespace Sprig
 
@@ -72,6 +73,8 @@ struct RepositoryIndex {
 
   // Created and used by the script unit; destroyed with the index through ScriptHooks.
   Sprig::CScriptState* scriptState = nullptr;
+  // Made on the first script a connection runs; freed with the index.
+  Sprig::CParsedScripts* parsedScripts = nullptr;
 };
 
 // A unit of ownership. Items created while the region is current live in its pools.

@@ -1,0 +1,260 @@
+#include "repository/ConnectionResolution.h"
+
+#include <cstring>
+
+#include "foundation/container/Array.h"
+#include "foundation/memory/Memory.h"
+#include "repository/Objects.h"
+#include "repository/Texts.h"
+#include "sprig/Node.h"
+#include "sprig/ParsedScripts.h"
+#include "sprig/ScriptState.h"
+#include "sprig/SprigException.h"
+#include "sprig/Value.h"
+
+namespace Quorin {
+
+namespace Memory = Bravik::Memory;
+
+namespace {
+
+constexpr uint8_t kSprigScript = 1;  // TlxScriptReference kind "TalvexSprig"
+
+// A record of class data, or false when the data is absent or too short to hold it.
+template <typename Record>
+bool ReadClassMember(const CObject_Internal& object, uint32_t offset, Record& out) {
+  const void* at = object.MemberAt(DataKind::kClass, offset, sizeof(Record));
+  if (at == nullptr) return false;
+  std::memcpy(&out, at, sizeof(Record));
+  return true;
+}
+
+// An existing prototype or instance of the part class with class data attached.
+const CObject_Internal* PartOf(const Repository& repository, const TlxReference& entry) {
+  const CObject_Internal* object = ResolveObjectReference(repository, entry);
+  if (object == nullptr || object->classId != kConnectionPartClass) return nullptr;
+  return object->Data(DataKind::kClass) != nullptr ? object : nullptr;
+}
+
+CObject_Internal* TargetOf(const Repository& repository, const CObject_Internal& part) {
+  TlxReference target;
+  return ReadClassMember(part, kPartTargetOffset, target) ? ResolveObjectReference(repository, target) : nullptr;
+}
+
+const CObject_Internal* LastPart(const Repository& repository, const CReferenceList_Internal& list) {
+  TlxReference last;
+  if (list.count == 0 || !list.EntryAt(list.count - 1, last)) return nullptr;
+  return PartOf(repository, last);
+}
+
+// Calls visit with every existing list (prototype or instance) that an entry of the named list
+// names, in list order; entries of other kinds are skipped.
+template <typename F>
+void ForEachListedConnection(const Repository& repository, const TlxListReference& listReference, F&& visit) {
+  const CReferenceList_Internal* list = ResolveListReference(repository, listReference);
+  TlxReference entry;
+  for (uint32_t i = 0; list != nullptr && list->EntryAt(i, entry); ++i) {
+    if (const CReferenceList_Internal* connection = ResolveListReference(repository, entry)) visit(*connection);
+  }
+}
+
+// Owns a path until it is handed to the result.
+class CPathGuard {
+ public:
+  explicit CPathGuard(CReferenceList_Internal* path) : path_(path) {}
+  ~CPathGuard() { DestroyFreeStandingList(path_); }
+  CPathGuard(const CPathGuard&) = delete;
+  CPathGuard& operator=(const CPathGuard&) = delete;
+  CReferenceList_Internal* Get() const { return path_; }
+  CReferenceList_Internal* Take() {
+    CReferenceList_Internal* path = path_;
+    path_ = nullptr;
+    return path;
+  }
+
+ private:
+  CReferenceList_Internal* path_;
+};
+
+// Collects the paths of one resolving call, depth first.
+class CResolver {
+ public:
+  explicit CResolver(Repository& repository) : repository_(repository) {}
+  ~CResolver() {
+    for (CReferenceList_Internal* path : paths_) DestroyFreeStandingList(path);
+    paths_.Free();
+  }
+  CResolver(const CResolver&) = delete;
+  CResolver& operator=(const CResolver&) = delete;
+
+  void ResolvePath(const CReferenceList_Internal& connection, const CReferenceList_Internal* parent);
+  void** TakeResult();
+
+ private:
+  CReferenceList_Internal* NewPath(const CReferenceList_Internal& connection, const CReferenceList_Internal* parent);
+  CObject_Internal* FollowJump(CObject_Internal* jump, CReferenceList_Internal& path);
+  void FanOut(const CObject_Internal& hub, const CReferenceList_Internal& path);
+  bool OnPath(const CObject_Internal& hub) const;
+
+  Repository& repository_;
+  Bravik::TArray<CReferenceList_Internal*> paths_;
+  const CObject_Internal* hubs_[kMaxHubDepth] = {};
+  uint32_t hubDepth_ = 0;
+};
+
+// The parent's entries (if any) followed by the connection's, sized exactly.
+CReferenceList_Internal* CResolver::NewPath(const CReferenceList_Internal& connection,
+                                            const CReferenceList_Internal* parent) {
+  const uint32_t inherited = parent != nullptr ? parent->count : 0;
+  CReferenceList_Internal* path = CreateFreeStandingList(inherited + connection.count);
+  TlxReference entry;
+  for (uint32_t i = 0; parent != nullptr && parent->EntryAt(i, entry); ++i) path->AddReference(entry);
+  for (uint32_t i = 0; connection.EntryAt(i, entry); ++i) path->AddReference(entry);
+  path->prototypeListId = parent != nullptr ? kNoId32 : connection.prototypeListId;
+  return path;
+}
+
+// One jump is followed when its connection names a part with a target; the jump's reference
+// then joins the path and the part's target replaces the jump.
+CObject_Internal* CResolver::FollowJump(CObject_Internal* jump, CReferenceList_Internal& path) {
+  TlxReference connection;
+  if (!ReadClassMember(*jump, kJumpConnectionOffset, connection)) return jump;
+  const CObject_Internal* part = PartOf(repository_, connection);
+  CObject_Internal* target = part != nullptr ? TargetOf(repository_, *part) : nullptr;
+  if (target == nullptr) return jump;
+  path.AddReference(connection);
+  return target;
+}
+
+bool CResolver::OnPath(const CObject_Internal& hub) const {
+  for (uint32_t i = 0; i < hubDepth_; ++i)
+    if (hubs_[i] == &hub) return true;
+  return false;
+}
+
+// A hub is never a result itself: each connection of its list continues the path. A hub
+// already on the path, or nested too deep, contributes nothing.
+void CResolver::FanOut(const CObject_Internal& hub, const CReferenceList_Internal& path) {
+  if (hubDepth_ == kMaxHubDepth || OnPath(hub)) return;
+  TlxListReference connections;
+  if (!ReadClassMember(hub, kHubConnectionsOffset, connections)) return;
+  hubs_[hubDepth_++] = &hub;
+  ForEachListedConnection(repository_, connections,
+                          [&](const CReferenceList_Internal& next) { ResolvePath(next, &path); });
+  --hubDepth_;
+}
+
+void CResolver::ResolvePath(const CReferenceList_Internal& connection, const CReferenceList_Internal* parent) {
+  const CObject_Internal* part = LastPart(repository_, connection);
+  if (part == nullptr) return;
+  CPathGuard path(NewPath(connection, parent));
+  CObject_Internal* target = TargetOf(repository_, *part);
+  if (target != nullptr && target->classId == kJumpClass) target = FollowJump(target, *path.Get());
+  if (target != nullptr && target->classId == kHubClass) return FanOut(*target, *path.Get());
+  paths_.Append(path.Get());
+  path.Take();
+}
+
+void** CResolver::TakeResult() {
+  const uint64_t count = paths_.Count();
+  auto** result = static_cast<void**>(Memory::Allocate((count + 1) * sizeof(void*), Memory::kPool8));
+  for (uint64_t i = 0; i < count; ++i) result[i] = ObjectOfList(paths_[i]);
+  result[count] = nullptr;
+  paths_.Clear();
+  return result;
+}
+
+// ---- Scripts of parts ------------------------------------------------------------------------
+
+// Evaluates the part's Sprig script at offset into value; false when the part has no Sprig
+// script with an existing text (the value stays Invalid). Script errors propagate.
+bool RunPartScript(Repository& repository, const CObject_Internal& part, uint32_t offset, TlxSprigValue& value) {
+  TlxScriptReference script;
+  if (!ReadClassMember(part, offset, script) || script.kind != kSprigScript) return false;
+  const CText_Internal* text = FindText(repository, script.textId);
+  Sprig::CScriptState* state = repository.Index().scriptState;
+  if (text == nullptr || state == nullptr) return false;
+  RepositoryIndex& index = repository.Index();
+  if (index.parsedScripts == nullptr) index.parsedScripts = Sprig::CreateParsedScripts();
+  const Bravik::CString source(text->GetBytes(), text->GetEncoding());
+  Sprig::EvaluateTree(*state, index.parsedScripts->Get(script.textId, source), value);
+  return true;
+}
+
+// A script value that releases its text however the evaluation ends.
+struct CScopedValue {
+  TlxSprigValue value{};
+  CScopedValue() { value.kind = Bravik::kSprigInvalid; }
+  ~CScopedValue() { Sprig::Release(value); }
+  CScopedValue(const CScopedValue&) = delete;
+  CScopedValue& operator=(const CScopedValue&) = delete;
+};
+
+// A condition that is not a Sprig script counts as true; one that fails counts as false.
+bool ConditionHolds(Repository& repository, const CObject_Internal& part) {
+  CScopedValue result;
+  try {
+    return !RunPartScript(repository, part, kPartConditionOffset, result.value) || Sprig::AsBoolean(result.value);
+  } catch (const Bravik::CException&) {
+    return false;
+  }
+}
+
+void RunOutcome(Repository& repository, const CObject_Internal& part) {
+  CScopedValue result;
+  try {
+    RunPartScript(repository, part, kPartOutcomeOffset, result.value);
+  } catch (const Bravik::CException&) {
+    // A failing outcome is skipped; the next part's still runs.
+  }
+}
+
+}  // namespace
+
+void** ResolveConnection(Repository& repository, CReferenceList_Internal& connection) {
+  CResolver resolver(repository);
+  resolver.ResolvePath(connection, nullptr);
+  return resolver.TakeResult();
+}
+
+void** ResolveConnections(Repository& repository, const TlxListReference& connections) {
+  CResolver resolver(repository);
+  ForEachListedConnection(repository, connections,
+                          [&](const CReferenceList_Internal& next) { resolver.ResolvePath(next, nullptr); });
+  return resolver.TakeResult();
+}
+
+uint32_t CountResolvedPaths(void* const* paths) {
+  uint32_t count = 0;
+  while (paths != nullptr && paths[count] != nullptr) ++count;
+  return count;
+}
+
+void FreeResolvedPaths(void** paths) {
+  if (paths == nullptr) return;
+  for (void** path = paths; *path != nullptr; ++path) DestroyFreeStandingList(ListOfObject(*path));
+  Memory::Free(paths);
+}
+
+CObject_Internal* ResolvePathTarget(const Repository& repository, const CReferenceList_Internal& path) {
+  const CObject_Internal* part = LastPart(repository, path);
+  return part != nullptr ? TargetOf(repository, *part) : nullptr;
+}
+
+bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal& path) {
+  TlxReference entry;
+  for (uint32_t i = 0; path.EntryAt(i, entry); ++i) {
+    const CObject_Internal* part = PartOf(repository, entry);
+    if (part != nullptr && !ConditionHolds(repository, *part)) return false;
+  }
+  return true;
+}
+
+void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal& path) {
+  TlxReference entry;
+  for (uint32_t i = 0; path.EntryAt(i, entry); ++i) {
+    if (const CObject_Internal* part = PartOf(repository, entry)) RunOutcome(repository, *part);
+  }
+}
+
+}  // namespace Quorin

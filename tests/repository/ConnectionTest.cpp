@@ -1,0 +1,162 @@
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "capi/QuorinCAPI.h"
+#include "tests/repository/StoryBuilder.h"
+
+using namespace QuorinTest;
+
+namespace {
+
+using EntryList = std::vector<std::pair<uint32_t, uint8_t>>;
+
+class Connections : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(TlxInitialize(17, 0));
+    TlxRegisterDefaultClasses();
+  }
+  void TearDown() override { TlxShutdown(); }
+
+  // Resolves one connection and returns its paths' entries, freeing the result.
+  static std::vector<EntryList> Resolve(uint32_t connection) {
+    void** paths = TlxResolveConnectionWithIndirections(ListObject(StoryBuilder::ListOf(connection)));
+    std::vector<EntryList> out;
+    for (uint32_t i = 0; i < TlxGetResolvedConnectionCount(paths); ++i)
+      out.push_back(StoryBuilder::Entries(PathHandle(paths[i])));
+    TlxFreeResolvedConnection(paths);
+    return out;
+  }
+
+  StoryBuilder story;
+};
+
+}  // namespace
+
+TEST_F(Connections, DirectTargetGivesTheConnectionItself) {
+  const uint32_t target = story.Node();
+  const uint32_t first = story.Part(PrototypeRef(story.Node(kEntity)));  // a part on the way
+  const uint32_t last = story.Part(PrototypeRef(target));
+  const uint32_t connection = story.Connection({first, last});
+  void** paths = TlxResolveConnectionWithIndirections(ListObject(StoryBuilder::ListOf(connection)));
+  ASSERT_EQ(TlxGetResolvedConnectionCount(paths), 1u);
+  EXPECT_EQ(paths[1], nullptr) << "the array ends with a null";
+  const TlxReferenceList* path = PathHandle(paths[0]);
+  EXPECT_EQ(StoryBuilder::Entries(path), (EntryList{{first, 1}, {last, 1}}));
+  EXPECT_EQ(path->prototypeListId, StoryBuilder::ListOf(connection)->prototypeListId);
+  EXPECT_EQ(TlxGetObjectId(TlxResolveConnectionTarget(paths[0])), target);
+  TlxFreeResolvedConnection(paths);
+}
+
+TEST_F(Connections, HubFansOutIntoOnePathPerOutgoingConnection) {
+  const uint32_t a = story.Part(PrototypeRef(story.Node())), b = story.Part(PrototypeRef(story.Node()));
+  const uint32_t toA = story.Connection({a}), toB = story.Connection({b});
+  const uint32_t hub = story.Hub({toA, toB});
+  const uint32_t entry = story.Part(PrototypeRef(hub));
+  const auto paths = Resolve(story.Connection({entry}));
+  ASSERT_EQ(paths.size(), 2u);
+  EXPECT_EQ(paths[0], (EntryList{{entry, 1}, {a, 1}}));
+  EXPECT_EQ(paths[1], (EntryList{{entry, 1}, {b, 1}}));
+}
+
+TEST_F(Connections, JumpIsFollowedOnceAndJoinsThePath) {
+  const uint32_t flow = story.Node(kFlowFragment);
+  const uint32_t jumpPart = story.Part(PrototypeRef(flow));
+  const uint32_t jump = story.Jump(jumpPart);
+  const uint32_t entry = story.Part(PrototypeRef(jump));
+  const uint32_t connection = story.Connection({entry});
+  void** paths = TlxResolveConnectionWithIndirections(ListObject(StoryBuilder::ListOf(connection)));
+  ASSERT_EQ(TlxGetResolvedConnectionCount(paths), 1u);
+  EXPECT_EQ(StoryBuilder::Entries(PathHandle(paths[0])), (EntryList{{entry, 1}, {jumpPart, 1}}));
+  EXPECT_EQ(TlxGetObjectId(TlxResolveConnectionTarget(paths[0])), flow);
+  TlxFreeResolvedConnection(paths);
+}
+
+TEST_F(Connections, DeadEndsGiveNoPathOrEndTheWalk) {
+  // An empty hub, an empty connection, a last entry that is no part, a hub without data.
+  const uint32_t emptyHub = story.Hub({});
+  EXPECT_TRUE(Resolve(story.Connection({story.Part(PrototypeRef(emptyHub))})).empty());
+  EXPECT_TRUE(Resolve(story.List({})).empty());
+  EXPECT_TRUE(Resolve(story.List({PrototypeRef(story.Node())})).empty());
+  TlxCreatePrototype(900, kHub, 0xFFFF);  // no class data
+  EXPECT_TRUE(Resolve(story.Connection({story.Part(PrototypeRef(900))})).empty());
+  // A jump without data is an ordinary target; a missing target ends the path where it is.
+  TlxCreatePrototype(901, kJump, 0xFFFF);
+  const uint32_t toJump = story.Part(PrototypeRef(901));
+  EXPECT_EQ(Resolve(story.Connection({toJump})), (std::vector<EntryList>{{{toJump, 1}}}));
+  const uint32_t nowhere = story.Part(PrototypeRef(12345));
+  EXPECT_EQ(Resolve(story.Connection({nowhere})), (std::vector<EntryList>{{{nowhere, 1}}}));
+}
+
+TEST_F(Connections, HubCyclesAndLongHubChainsAreBounded) {
+  // A hub whose only connection leads back to itself.
+  const uint32_t selfList = story.ReserveListId();
+  const uint32_t hub = story.HubWithList(selfList);
+  const uint32_t back = story.Part(PrototypeRef(hub));
+  const TlxReference loop[] = {ListRef(story.Connection({back}))};
+  TlxCreateListPrototype(selfList, loop, 1);
+  EXPECT_TRUE(Resolve(story.Connection({story.Part(PrototypeRef(hub))})).empty());
+
+  // 100 hubs in a chain ending at a node: deeper than the bound, so nothing, and no crash.
+  uint32_t next = story.Connection({story.Part(PrototypeRef(story.Node()))});
+  for (int i = 0; i < 100; ++i) next = story.Connection({story.Part(PrototypeRef(story.Hub({next})))});
+  EXPECT_TRUE(Resolve(next).empty());
+  // 60 hubs stay within it: one path through every part.
+  uint32_t shallow = story.Connection({story.Part(PrototypeRef(story.Node()))});
+  for (int i = 0; i < 60; ++i) shallow = story.Connection({story.Part(PrototypeRef(story.Hub({shallow})))});
+  const auto paths = Resolve(shallow);
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_EQ(paths[0].size(), 61u);
+}
+
+TEST_F(Connections, CountAndFreeForZeroOneAndManyPaths) {
+  EXPECT_EQ(TlxGetResolvedConnectionCount(nullptr), 0u);
+  TlxFreeResolvedConnection(nullptr);
+  for (uint32_t fan : {0u, 1u, 40u}) {
+    std::vector<uint32_t> connections;
+    for (uint32_t i = 0; i < fan; ++i) connections.push_back(story.Connection({story.Part(PrototypeRef(story.Node()))}));
+    std::vector<TlxReference> entries;
+    for (uint32_t c : connections) entries.push_back(ListRef(c));
+    const uint32_t list = story.ReserveListId();
+    TlxCreateListPrototype(list, entries.data(), fan);
+    const TlxListReference all{list, 1};
+    void** paths = TlxResolveConnectionsWithIndirections(&all);
+    ASSERT_NE(paths, nullptr) << "zero paths still give an array";
+    EXPECT_EQ(TlxGetResolvedConnectionCount(paths), fan);
+    TlxFreeResolvedConnection(paths);  // the leak check sees every path go
+  }
+}
+
+TEST_F(Connections, PathOutlivesTheObjectsItNames) {
+  TlxCreateInstanceFromPrototype(77, story.Node());
+  const uint32_t part = story.Part(InstanceRef(77));
+  void** paths = TlxResolveConnectionWithIndirections(ListObject(StoryBuilder::ListOf(story.Connection({part}))));
+  ASSERT_EQ(TlxGetResolvedConnectionCount(paths), 1u);
+  EXPECT_NE(TlxResolveConnectionTarget(paths[0]), nullptr);
+  TlxReleaseInstance(77);
+  EXPECT_EQ(TlxResolveConnectionTarget(paths[0]), nullptr);
+  TlxFreeResolvedConnection(paths);
+}
+
+TEST_F(Connections, NullAndEmptyArguments) {
+  EXPECT_EQ(TlxResolveConnectionWithIndirections(nullptr), nullptr);
+  EXPECT_EQ(TlxResolveConnectionsWithIndirections(nullptr), nullptr);
+  EXPECT_EQ(TlxResolveConnectionTarget(nullptr), nullptr);
+  EXPECT_TRUE(TlxResolveConnectionConditions(nullptr));
+  TlxResolveConnectionOutcomes(nullptr);
+  const TlxListReference missing{4242, 1};
+  void** none = TlxResolveConnectionsWithIndirections(&missing);
+  EXPECT_EQ(TlxGetResolvedConnectionCount(none), 0u);
+  TlxFreeResolvedConnection(none);
+}
+
+TEST(ConnectionsBeforeStart, ExportsGiveTheirAbsentResults) {
+  int dummy = 0;
+  EXPECT_EQ(TlxResolveConnectionWithIndirections(&dummy), nullptr);
+  EXPECT_EQ(TlxResolveConnectionTarget(&dummy), nullptr);
+  EXPECT_FALSE(TlxResolveConnectionConditions(&dummy));
+  EXPECT_EQ(TlxGetResolvedConnectionCount(nullptr), 0u);
+  TlxResolveConnectionOutcomes(&dummy);
+  TlxFreeResolvedConnection(nullptr);
+}
