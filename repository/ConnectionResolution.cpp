@@ -5,6 +5,7 @@
 #include "foundation/container/Array.h"
 #include "foundation/memory/Memory.h"
 #include "repository/Objects.h"
+#include "repository/ScriptBinding.h"
 #include "repository/Texts.h"
 #include "sprig/Node.h"
 #include "sprig/ParsedScripts.h"
@@ -172,12 +173,12 @@ bool RunPartScript(Repository& repository, const CObject_Internal& part, uint32_
   TlxScriptReference script;
   if (!ReadClassMember(part, offset, script) || script.kind != kSprigScript) return false;
   const CText_Internal* text = FindText(repository, script.textId);
-  Sprig::CScriptState* state = repository.Index().scriptState;
-  if (text == nullptr || state == nullptr) return false;
+  if (text == nullptr) return false;
+  Sprig::CScriptState& state = GetScriptState(repository);
   RepositoryIndex& index = repository.Index();
   if (index.parsedScripts == nullptr) index.parsedScripts = Sprig::CreateParsedScripts();
   const Bravik::CString source(text->GetBytes(), text->GetEncoding());
-  Sprig::EvaluateTree(*state, index.parsedScripts->Get(script.textId, source), value);
+  Sprig::EvaluateTree(state, index.parsedScripts->Get(script.textId, source), value);
   return true;
 }
 

@@ -160,3 +160,71 @@ TEST(ConnectionsBeforeStart, ExportsGiveTheirAbsentResults) {
   TlxResolveConnectionOutcomes(&dummy);
   TlxFreeResolvedConnection(nullptr);
 }
+
+namespace {
+
+// The variable's Integer value, read through the Reference TlxSprigGetVar gives.
+int32_t IntegerVariable(const char* name) {
+  const TlxSprigValue reference = TlxSprigGetVar(name);
+  EXPECT_EQ(reference.kind, 0) << name;
+  const auto* value = reinterpret_cast<const TlxSprigValue*>(static_cast<uintptr_t>(reference.payload));
+  EXPECT_EQ(value->kind, 2) << name;
+  return static_cast<int32_t>(value->payload);
+}
+
+}  // namespace
+
+TEST_F(Connections, ConditionsOfKindSprigAreEvaluatedOthersHold) {
+  struct Case {
+    const char* condition;
+    uint8_t kind;
+    bool holds;
+  };
+  const Case cases[] = {
+      {"0", kSprig, false},        {"0", kCustomScript, true}, {"1", kSprig, true},
+      {"3 > 2", kSprig, true},     {"1 / 0", kSprig, false},  // Invalid is false
+      {"{Nope 1}", kSprig, false}, {"", kSprig, true},         {"v:x >= 2", kSprig, false},
+  };
+  for (const Case& c : cases) {
+    const uint32_t part = story.Part(PrototypeRef(story.Node()), c.condition, c.kind);
+    void** paths = TlxResolveConnectionWithIndirections(ListObject(StoryBuilder::ListOf(story.Connection({part}))));
+    ASSERT_EQ(TlxGetResolvedConnectionCount(paths), 1u);
+    EXPECT_EQ(TlxResolveConnectionConditions(paths[0]), c.holds) << "\"" << c.condition << "\" kind " << int(c.kind);
+    TlxFreeResolvedConnection(paths);
+  }
+}
+
+TEST_F(Connections, FirstFalseConditionDecidesAndOutcomesRunInOrder) {
+  TlxSprigExecute("v:gold = 10");
+  const uint32_t first = story.Part(PrototypeRef(story.Node()), "v:gold >= 10", kSprig, "v:gold -= 4");
+  const uint32_t second = story.Part(PrototypeRef(story.Node()), "v:gold >= 10", kSprig, "v:log = v:gold * 2");
+  const uint32_t custom = story.Part(PrototypeRef(story.Node()), nullptr, kSprig, "v:gold = 0", kCustomScript);
+  const uint32_t broken = story.Part(PrototypeRef(story.Node()), nullptr, kSprig, "v:gold +", kSprig);
+  void** paths = TlxResolveConnectionWithIndirections(
+      ListObject(StoryBuilder::ListOf(story.Connection({first, custom, broken, second}))));
+  ASSERT_EQ(TlxGetResolvedConnectionCount(paths), 1u);
+  EXPECT_TRUE(TlxResolveConnectionConditions(paths[0]));
+  TlxResolveConnectionOutcomes(paths[0]);
+  EXPECT_EQ(IntegerVariable("v:gold"), 6) << "custom scripts are the host's; a failing outcome is skipped";
+  EXPECT_EQ(IntegerVariable("v:log"), 12) << "outcomes run in path order";
+  EXPECT_FALSE(TlxResolveConnectionConditions(paths[0])) << "the outcome changed what the condition reads";
+  TlxFreeResolvedConnection(paths);
+}
+
+TEST_F(Connections, ReplacedScriptTextIsParsedAgain) {
+  // The condition's text (id 1) lives in a region that is dropped and then made anew, under the
+  // same id, with other text: the cached parse must not be reused.
+  const uint16_t region = TlxBeginRegion();
+  StoryBuilder first;
+  const uint32_t part = first.Part(PrototypeRef(first.Node()), "1", kSprig);
+  void** paths = TlxResolveConnectionWithIndirections(ListObject(StoryBuilder::ListOf(first.Connection({part}))));
+  EXPECT_TRUE(TlxResolveConnectionConditions(paths[0]));
+  TlxFreeResolvedConnection(paths);
+  TlxEndRegion();
+  TlxDropRegionData(region);
+  StoryBuilder again;
+  const uint32_t part2 = again.Part(PrototypeRef(again.Node()), "0", kSprig);
+  paths = TlxResolveConnectionWithIndirections(ListObject(StoryBuilder::ListOf(again.Connection({part2}))));
+  EXPECT_FALSE(TlxResolveConnectionConditions(paths[0]));
+  TlxFreeResolvedConnection(paths);
+}
