@@ -1,5 +1,6 @@
 // Prototypes and instances through the exports: creation, data blocks, member access, cloning,
 // release with slot reuse, and the absent results of every object export.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>

@@ -1,6 +1,7 @@
 // Reference lists seen from inside: free-standing paths that grow, the import's look-up of open
 // list prototypes, entry i of a referenced list, sealed lists refusing every change, and walks.
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include <gtest/gtest.h>

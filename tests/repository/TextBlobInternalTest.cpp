@@ -1,6 +1,7 @@
 // Texts and blobs seen from inside: texts of a given capacity filled piece by piece in every
 // encoding, the bounds of AppendBytes and WriteBytes, the import's look-ups of unfilled items,
 // and walks.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>

@@ -2,6 +2,7 @@
 // pool's block, text and script references, blobs, recorded names, and absent results.
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
