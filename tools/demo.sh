@@ -10,4 +10,4 @@ tools/deps.sh base
 cmake -G Ninja -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQUORIN_BUILD_TESTS=OFF
 ninja -C "$dir" -j "${QUORIN_JOBS:-2}" DemoHost
 echo
-"$dir/bin/DemoHost"
+"$dir/bin/DemoHost" "$@"
