@@ -92,8 +92,8 @@ uint32_t GetBlockPool(const void* block) {
 
 MemoryStatistics GetMemoryStatistics() {
   CMemorySystem* system = CurrentSystem();
-  if (system == nullptr) return {0, 0, 0};
-  return {system->Manager().BytesInUse(), system->LiveBlocks(), system->Manager().Limit()};
+  if (system == nullptr) return {0, 0, 0, 0};
+  return {system->Manager().BytesInUse(), system->LiveBlocks(), system->Manager().Limit(), system->Allocations()};
 }
 
 }  // namespace Bravik::Memory

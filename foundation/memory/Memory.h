@@ -53,9 +53,10 @@ uint64_t GetBlockSize(const void* block);
 uint32_t GetBlockPool(const void* block);
 
 struct MemoryStatistics {
-  uint64_t bytesInUse;  // raw blocks plus the manager's own structures
-  uint64_t liveBlocks;  // blocks handed out and not freed, all pools
+  uint64_t bytesInUse;   // raw blocks plus the manager's own structures
+  uint64_t liveBlocks;   // blocks handed out and not freed, all pools
   uint64_t byteLimit;
+  uint64_t allocations;  // blocks handed out since set-up (resizes that move count too)
 };
 MemoryStatistics GetMemoryStatistics();
 

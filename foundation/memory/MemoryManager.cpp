@@ -590,6 +590,7 @@ void CMemorySystem::ReleaseThreadCache(CThreadCache* cache) {
     }
   {
     CLockGuard guard(manager_.Lock());
+    allocations_.fetch_add(cache->allocations.load(std::memory_order_relaxed), std::memory_order_relaxed);
     if (cache->previous != nullptr) cache->previous->next = cache->next;
     else caches_ = cache->next;
     if (cache->next != nullptr) cache->next->previous = cache->previous;
@@ -657,6 +658,7 @@ void* CMemorySystem::CachedAllocate(CThreadCache& cache, uint64_t size, uint32_t
   if (bin.count == 0 && !Refill(pool, classIndex, bin, cache)) return nullptr;
   const CThreadCache::Entry entry = bin.entries[--bin.count];
   cache.parked.store(cache.parked.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+  cache.allocations.store(cache.allocations.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   entry.record->sizeAndPool.store(PackSizeAndPool(size, pool), std::memory_order_release);
   return entry.block;
 }
@@ -731,6 +733,14 @@ void CMemorySystem::Destroy(CMemorySystem* system) {
   release(system);
 }
 
+uint64_t CMemorySystem::Allocations() {
+  CLockGuard guard(manager_.Lock());
+  uint64_t total = allocations_.load(std::memory_order_relaxed);
+  for (CThreadCache* cache = caches_; cache != nullptr; cache = cache->next)
+    total += cache->allocations.load(std::memory_order_relaxed);
+  return total;
+}
+
 uint64_t CMemorySystem::LiveBlocks() {
   CLockGuard guard(manager_.Lock());
   uint64_t parked = 0;
@@ -785,16 +795,16 @@ void* CMemorySystem::PoolReallocate(uint32_t pool, void* block, uint64_t oldSize
 void* CMemorySystem::Allocate(uint64_t size, uint32_t pool) {
   if (size == 0 || size > kMaxBlockSize) return nullptr;
   const uint32_t recorded = RecordedPool(pool);
-  if (recorded == 0) return CoreAllocate(size);
-  if (size <= TPool<0>::kLargestClass) {
+  if (recorded != 0 && size <= TPool<0>::kLargestClass) {
     if (CThreadCache* cache = ThreadCache()) return CachedAllocate(*cache, size, recorded);
   }
-  void* block = PoolAllocate(recorded, size);
+  void* block = recorded == 0 ? CoreAllocate(size) : PoolAllocate(recorded, size);
   if (block == nullptr) return nullptr;
-  if (!manager_.AddRecord(block, size, recorded)) {
+  if (recorded != 0 && !manager_.AddRecord(block, size, recorded)) {
     PoolFree(recorded, block, size);
     return nullptr;
   }
+  allocations_.fetch_add(1, std::memory_order_relaxed);
   return block;
 }
 

@@ -204,7 +204,8 @@ struct CThreadCache {
   };
   CThreadCache* previous;
   CThreadCache* next;
-  std::atomic<uint64_t> parked;  // written by the owner only; summed by statistics
+  std::atomic<uint64_t> parked;       // written by the owner only; summed by statistics
+  std::atomic<uint64_t> allocations;  // blocks handed out through this cache; owner writes
   Bin bins[4][8];
 };
 
@@ -228,6 +229,8 @@ class CMemorySystem {
   uint32_t BlockPool(const void* block);
   // Blocks handed out and not freed (parked blocks excluded).
   uint64_t LiveBlocks();
+  // Blocks handed out since creation.
+  uint64_t Allocations();
   CMemoryManager& Manager() { return manager_; }
   // Whether the calling thread allocates through a cache of this system; makes the cache when
   // the thread has none yet.
@@ -258,6 +261,7 @@ class CMemorySystem {
   TPool<3> pool3_;
   TPool<4> pool4_;
   uint64_t id_ = 0;                       // never reused, so a thread can tell a stale cache
+  std::atomic<uint64_t> allocations_{0};  // outside caches, and those of ended threads
   CThreadCache* caches_ = nullptr;        // registry, under the manager lock
 };
 

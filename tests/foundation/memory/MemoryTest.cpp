@@ -324,6 +324,19 @@ TEST(MemoryShutdown, DestroyReturnsEveryChunkToTheHost) {
   // ~PrivateSystem checks that the host has nothing live afterwards.
 }
 
+TEST(MemoryStatisticsCount, EveryBlockHandedOutIsCounted) {
+  const uint64_t before = GetMemoryStatistics().allocations;
+  void* small = Allocate(24, 1);
+  void* large = Allocate(4000, 3);
+  void* core = Allocate(64, 0);
+  small = Reallocate(small, 28, 1);  // same class: in place, no new block
+  EXPECT_EQ(GetMemoryStatistics().allocations, before + 3);
+  small = Reallocate(small, 200, 1);  // moves
+  EXPECT_EQ(GetMemoryStatistics().allocations, before + 4);
+  for (void* block : {small, large, core}) Free(block);
+  EXPECT_EQ(GetMemoryStatistics().allocations, before + 4) << "frees do not count";
+}
+
 TEST(MemoryThreadCache, FreedBlocksAreParkedAndNotHandedOut) {
   const uint64_t live = GetMemoryStatistics().liveBlocks;
   void* block = Allocate(48, 2);
