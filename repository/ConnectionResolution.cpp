@@ -59,71 +59,74 @@ void ForEachListedConnection(const Repository& repository, const TlxListReferenc
   }
 }
 
-// Owns a path until it is handed to the result.
-class CPathGuard {
- public:
-  explicit CPathGuard(CReferenceList_Internal* path) : path_(path) {}
-  ~CPathGuard() { DestroyFreeStandingList(path_); }
-  CPathGuard(const CPathGuard&) = delete;
-  CPathGuard& operator=(const CPathGuard&) = delete;
-  CReferenceList_Internal* Get() const { return path_; }
-  CReferenceList_Internal* Take() {
-    CReferenceList_Internal* path = path_;
-    path_ = nullptr;
-    return path;
-  }
-
- private:
-  CReferenceList_Internal* path_;
+// A path under construction: the connection that extends its parent, and the jump reference
+// followed after it, if any. Prefixes live on the stack of the resolving walk, so only paths
+// that reach a result are ever allocated.
+struct CPathPrefix {
+  const CPathPrefix* parent;
+  const CReferenceList_Internal* connection;
+  TlxReference jump;
+  bool followedJump;
+  uint32_t count;  // entries of the whole path so far
 };
 
-// Collects the paths of one resolving call, depth first.
+// Collects the paths of one resolving call, depth first, straight into the result array.
 class CResolver {
  public:
-  explicit CResolver(Repository& repository) : repository_(repository) {}
+  explicit CResolver(Repository& repository) : repository_(repository) { paths_.Reserve(kInitialPaths); }
   ~CResolver() {
-    for (CReferenceList_Internal* path : paths_) DestroyFreeStandingList(path);
+    for (void* path : paths_) DestroyFreeStandingList(ListOfObject(path));
     paths_.Free();
   }
   CResolver(const CResolver&) = delete;
   CResolver& operator=(const CResolver&) = delete;
 
-  void ResolvePath(const CReferenceList_Internal& connection, const CReferenceList_Internal* parent);
+  void ResolvePath(const CReferenceList_Internal& connection, const CPathPrefix* parent);
   void** TakeResult();
 
  private:
-  CReferenceList_Internal* NewPath(const CReferenceList_Internal& connection, const CReferenceList_Internal* parent);
-  CObject_Internal* FollowJump(CObject_Internal* jump, CReferenceList_Internal& path);
-  void FanOut(const CObject_Internal& hub, const CReferenceList_Internal& path);
+  static constexpr uint64_t kInitialPaths = 8;  // the array itself is the result block
+
+  void AddPath(const CPathPrefix& prefix);
+  CObject_Internal* FollowJump(CObject_Internal* jump, CPathPrefix& prefix);
+  void FanOut(const CObject_Internal& hub, const CPathPrefix& prefix);
   bool OnPath(const CObject_Internal& hub) const;
 
   Repository& repository_;
-  Bravik::TArray<CReferenceList_Internal*> paths_;
+  Bravik::TArray<void*> paths_;  // list objects; becomes the result array
   const CObject_Internal* hubs_[kMaxHubDepth] = {};
   uint32_t hubDepth_ = 0;
 };
 
-// The parent's entries (if any) followed by the connection's, sized exactly.
-CReferenceList_Internal* CResolver::NewPath(const CReferenceList_Internal& connection,
-                                            const CReferenceList_Internal* parent) {
-  const uint32_t inherited = parent != nullptr ? parent->count : 0;
-  CReferenceList_Internal* path = CreateFreeStandingList(inherited + connection.count);
+void AppendPrefix(CReferenceList_Internal& path, const CPathPrefix& prefix) {
+  if (prefix.parent != nullptr) AppendPrefix(path, *prefix.parent);
   TlxReference entry;
-  for (uint32_t i = 0; parent != nullptr && parent->EntryAt(i, entry); ++i) path->AddReference(entry);
-  for (uint32_t i = 0; connection.EntryAt(i, entry); ++i) path->AddReference(entry);
-  path->prototypeListId = parent != nullptr ? kNoId32 : connection.prototypeListId;
-  return path;
+  for (uint32_t i = 0; prefix.connection->EntryAt(i, entry); ++i) path.AddReference(entry);
+  if (prefix.followedJump) path.AddReference(prefix.jump);
+}
+
+// The prefix's entries as a free-standing list sized exactly; a path that starts at the
+// connection keeps its prototype list id, one continued through a hub has none.
+void CResolver::AddPath(const CPathPrefix& prefix) {
+  // Room for this path and the closing null first, so a made path always finds its slot.
+  if (paths_.Count() + 2 > paths_.Capacity()) paths_.Reserve(paths_.Capacity() * 2);
+  CReferenceList_Internal* path = CreateFreeStandingList(prefix.count);
+  AppendPrefix(*path, prefix);
+  path->prototypeListId = prefix.parent != nullptr ? kNoId32 : prefix.connection->prototypeListId;
+  paths_.Append(ObjectOfList(path));
 }
 
 // One jump is followed when its connection names a part with a target; the jump's reference
 // then joins the path and the part's target replaces the jump.
-CObject_Internal* CResolver::FollowJump(CObject_Internal* jump, CReferenceList_Internal& path) {
+CObject_Internal* CResolver::FollowJump(CObject_Internal* jump, CPathPrefix& prefix) {
   TlxReference connection;
   if (!ReadClassMember(*jump, kJumpConnectionOffset, connection)) return jump;
   const CObject_Internal* part = PartOf(repository_, connection);
   CObject_Internal* target = part != nullptr ? TargetOf(repository_, *part) : nullptr;
   if (target == nullptr) return jump;
-  path.AddReference(connection);
+  prefix.jump = connection;
+  prefix.followedJump = true;
+  ++prefix.count;
   return target;
 }
 
@@ -135,34 +138,30 @@ bool CResolver::OnPath(const CObject_Internal& hub) const {
 
 // A hub is never a result itself: each connection of its list continues the path. A hub
 // already on the path, or nested too deep, contributes nothing.
-void CResolver::FanOut(const CObject_Internal& hub, const CReferenceList_Internal& path) {
+void CResolver::FanOut(const CObject_Internal& hub, const CPathPrefix& prefix) {
   if (hubDepth_ == kMaxHubDepth || OnPath(hub)) return;
   TlxListReference connections;
   if (!ReadClassMember(hub, kHubConnectionsOffset, connections)) return;
   hubs_[hubDepth_++] = &hub;
   ForEachListedConnection(repository_, connections,
-                          [&](const CReferenceList_Internal& next) { ResolvePath(next, &path); });
+                          [&](const CReferenceList_Internal& next) { ResolvePath(next, &prefix); });
   --hubDepth_;
 }
 
-void CResolver::ResolvePath(const CReferenceList_Internal& connection, const CReferenceList_Internal* parent) {
+void CResolver::ResolvePath(const CReferenceList_Internal& connection, const CPathPrefix* parent) {
   const CObject_Internal* part = LastPart(repository_, connection);
   if (part == nullptr) return;
-  CPathGuard path(NewPath(connection, parent));
+  CPathPrefix prefix{parent, &connection, {}, false, (parent != nullptr ? parent->count : 0) + connection.count};
   CObject_Internal* target = TargetOf(repository_, *part);
-  if (target != nullptr && target->classId == kJumpClass) target = FollowJump(target, *path.Get());
-  if (target != nullptr && target->classId == kHubClass) return FanOut(*target, *path.Get());
-  paths_.Append(path.Get());
-  path.Take();
+  if (target != nullptr && target->classId == kJumpClass) target = FollowJump(target, prefix);
+  if (target != nullptr && target->classId == kHubClass) return FanOut(*target, prefix);
+  AddPath(prefix);
 }
 
+// The collected paths followed by the null, in the array's own block.
 void** CResolver::TakeResult() {
-  const uint64_t count = paths_.Count();
-  auto** result = static_cast<void**>(Memory::Allocate((count + 1) * sizeof(void*), Memory::kPool8));
-  for (uint64_t i = 0; i < count; ++i) result[i] = ObjectOfList(paths_[i]);
-  result[count] = nullptr;
-  paths_.Clear();
-  return result;
+  paths_.Append(nullptr);
+  return paths_.Release();
 }
 
 // ---- Scripts of parts ------------------------------------------------------------------------

@@ -77,6 +77,15 @@ class TArray {
   // Forgets the elements and keeps the block.
   void Clear() { count_ = 0; }
 
+  // Hands the block to the caller, who frees it with Memory::Free; the array becomes empty.
+  T* Release() {
+    T* data = data_;
+    data_ = nullptr;
+    count_ = 0;
+    capacity_ = 0;
+    return data;
+  }
+
   // Gives the block back; the step stays.
   void Free() {
     Memory::Free(data_);

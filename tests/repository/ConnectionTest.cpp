@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "capi/QuorinCAPI.h"
+#include "foundation/memory/Memory.h"
 #include "tests/repository/StoryBuilder.h"
 
 using namespace QuorinTest;
@@ -227,4 +228,25 @@ TEST_F(Connections, ReplacedScriptTextIsParsedAgain) {
   paths = TlxResolveConnectionWithIndirections(ListObject(StoryBuilder::ListOf(again.Connection({part2}))));
   EXPECT_FALSE(TlxResolveConnectionConditions(paths[0]));
   TlxFreeResolvedConnection(paths);
+}
+
+// After a first step has parsed the scripts, a step allocates only the paths it hands out:
+// each path and its entries, and the result array.
+TEST_F(Connections, StepAllocatesOnlyThePaths) {
+  std::vector<uint32_t> choices;
+  for (const char* condition : {"s:gold >= 3", "!s:heard", "s:gold < 100", "1"})
+    choices.push_back(story.Connection({story.Part(PrototypeRef(story.Node()), condition, kSprig, "s:visits += 1")}));
+  const uint32_t hub = story.Hub({choices[0], choices[1], choices[2], choices[3]});
+  const uint32_t connection = story.Connection({story.Part(PrototypeRef(hub))});
+  auto step = [&] {
+    void** paths = TlxResolveConnectionWithIndirections(ListObject(StoryBuilder::ListOf(connection)));
+    for (uint32_t i = 0; i < TlxGetResolvedConnectionCount(paths); ++i) TlxResolveConnectionConditions(paths[i]);
+    TlxResolveConnectionOutcomes(paths[0]);
+    EXPECT_NE(TlxResolveConnectionTarget(paths[0]), nullptr);
+    TlxFreeResolvedConnection(paths);
+  };
+  step();
+  const uint64_t before = Bravik::Memory::GetMemoryStatistics().allocations;
+  step();
+  EXPECT_EQ(Bravik::Memory::GetMemoryStatistics().allocations - before, 4u * 2 + 1);
 }
