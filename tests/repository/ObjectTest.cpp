@@ -257,6 +257,21 @@ TEST_F(ObjectTest, MemberPastAShortBlockIsNull) {
   EXPECT_EQ(TlxGetCMemberByName(object, "m1"), nullptr);
 }
 
+// An instance's copy has the registered size even when its source block is shorter: the bytes
+// the source lacks are zeros, never read from past the source (ASan checks).
+TEST_F(ObjectTest, InstanceOfAShortSourceBlockIsPaddedWithZeros) {
+  TlxCreatePrototype(1, 51, kNoType);
+  const uint8_t data[4] = {1, 2, 3, 4};
+  TlxStorePrototypeClassData(1, data, sizeof data);
+  RegisterClass("Later", 51, {{kDWord, 1}, {kDWord, 1}, {kDWord, 1}, {kDWord, 1}});  // 16 bytes
+  TlxObject* instance = TlxCreateInstanceFromPrototype(2, 1);
+  ASSERT_NE(instance->classData, nullptr);
+  std::vector<uint8_t> expected(16, 0);
+  std::memcpy(expected.data(), data, sizeof data);
+  EXPECT_EQ(Bytes(instance->classData, 16), expected);
+  EXPECT_EQ(TlxGetCMemberByName(instance, "m3"), static_cast<uint8_t*>(instance->classData) + 12);
+}
+
 TEST_F(ObjectTest, MembersOfAnUnknownClassAreNull) {
   TlxObject* object = TlxCreatePrototype(1, 77, kNoType);
   const uint8_t data[8] = {};
