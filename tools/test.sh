@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds and tests Quorin the way CI does, in four stages:
+# Builds and tests Quorin the way CI does, in five stages:
 #   release   Release build (GCC), every test
 #   sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build (GCC), every test
 #   thread    ThreadSanitizer build (Clang), the tests labelled "threaded"
 #   windows   mingw-w64 cross build of QuorinCAPI.dll and the tests, every test under Wine
-# Usage: tools/test.sh [STAGE...]   (all four by default)
+#   fuzz      the Sprig parser and evaluator under libFuzzer (Clang, ASan + UBSan) for
+#             ${QUORIN_FUZZ_SECONDS:-60} seconds; any crash, leak or sanitizer report fails it
+# Usage: tools/test.sh [STAGE...]   (all five by default)
 # Installs missing Debian 12 packages first (as root). Build folders are
 # ${QUORIN_BUILD_ROOT:-build}/<stage>; ${QUORIN_JOBS:-2} parallel jobs. Every stage runs even
 # when an earlier one failed; the exit code is non-zero when any failed.
@@ -14,7 +16,7 @@ cd "$(dirname "$script")/.."
 source_dir=$PWD
 build_root=$(realpath -m "${QUORIN_BUILD_ROOT:-build}")
 jobs=${QUORIN_JOBS:-2}
-all_stages=(release sanitize thread windows)
+all_stages=(release sanitize thread windows fuzz)
 
 # Configures and builds one stage: build DIR [cmake arguments...]. Builds everything unless
 # the stage names its targets in ninja_targets.
@@ -87,6 +89,11 @@ stage_windows() {
   timed tests run_tests "$1" -j "$jobs"
 }
 
+stage_fuzz() {
+  # fuzz.sh builds the target in the given folder, then runs it on a copy of the seed corpus.
+  timed fuzz env QUORIN_FUZZ_BUILD_DIR="$1" sh tools/fuzz.sh "${QUORIN_FUZZ_SECONDS:-60}"
+}
+
 # Runs a command and appends "<label> <seconds>" to the stage's timing file, also when the
 # command fails (its status is passed on).
 timed() {
@@ -126,7 +133,7 @@ done
 needed=(base tests bench)
 for stage in "${stages[@]}"; do
   case $stage in
-    thread) needed+=(sanitize) ;;
+    thread | fuzz) needed+=(sanitize) ;;
     windows) needed+=(windows) ;;
   esac
 done
