@@ -108,7 +108,10 @@ void Decrement(TlxSprigValue& value);
 class CTempValue {
  public:
   CTempValue() : m_value(MakeInvalidValue()) {}
-  ~CTempValue() { Release(m_value); }
+  // Only a String owns anything: the common kinds cost no call.
+  ~CTempValue() {
+    if (m_value.kind == kSprigString) Release(m_value);
+  }
   CTempValue(const CTempValue&) = delete;
   CTempValue& operator=(const CTempValue&) = delete;
 
