@@ -292,9 +292,24 @@ CVarNode_Internal::CVarNode_Internal(CMutableString&& name) : m_name(std::move(n
   m_parsed.Parse(m_name);
 }
 
+TlxSprigValue* CVarNode_Internal::Entry(CEvaluationContext& context, bool silent) const {
+  const uint64_t generation = Bravik::StoreEntryGeneration();
+  if (m_entry != nullptr && m_entryState == &context.state && m_entryGeneration == generation) return m_entry;
+  TlxSprigValue* entry = context.state.VariableEntry(m_parsed, silent);
+  // Looking up may create stores but frees no entry, so the generation read above still holds.
+  m_entry = entry;
+  m_entryState = &context.state;
+  m_entryGeneration = generation;
+  return entry;
+}
+
 void CVarNode_Internal::EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const {
   try {
-    context.state.GetVariable(m_parsed, false, out);
+    if (m_parsed.member && m_parsed.scope != EVariableScope::kGlobal) {
+      context.state.GetVariable(m_parsed, false, out);
+    } else {
+      MakeReference(out, Entry(context, false));
+    }
   } catch (const CSprigException& error) {
     throw error.WithPosition(position);
   }
@@ -304,10 +319,9 @@ void CVarNode_Internal::EvaluateNode(CEvaluationContext& context, TlxSprigValue&
 // find is not written, and the assignment's value is then just a copy.
 TlxSprigValue& CVarNode_Internal::Assign(CEvaluationContext& context, TlxSprigValue& out,
                                          const TlxSprigValue& value) const {
-  CTempValue found;
-  context.state.GetVariable(m_parsed, true, found.Get());
-  if (found.Get().kind == kSprigReference) {
-    MakeReference(out, &found.Get());
+  TlxSprigValue* entry = m_parsed.member && m_parsed.scope != EVariableScope::kGlobal ? nullptr : Entry(context, true);
+  if (entry != nullptr) {
+    MakeReference(out, entry);
   } else {
     SetInvalid(out);
   }

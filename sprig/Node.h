@@ -133,8 +133,15 @@ class CVarNode_Internal : public INode_Internal {
   void EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const override;
 
  private:
+  // The entry this name denoted last time, for repeated evaluations: valid while the state is
+  // the same and no store has freed an entry since.
+  TlxSprigValue* Entry(CEvaluationContext& context, bool silent) const;
+
   Bravik::CMutableString m_name;
   SVariableName m_parsed;
+  mutable TlxSprigValue* m_entry = nullptr;
+  mutable const CScriptState* m_entryState = nullptr;
+  mutable uint64_t m_entryGeneration = 0;
 };
 
 class CFuncNode_Internal : public INode_Internal {

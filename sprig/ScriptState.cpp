@@ -225,24 +225,28 @@ void CScriptState::ReadMember(const SVariableName& name, bool silent, TlxSprigVa
   }
 }
 
-void CScriptState::GetVariable(const SVariableName& name, bool silent, TlxSprigValue& out) {
+TlxSprigValue* CScriptState::VariableEntry(const SVariableName& name, bool silent) {
   if (name.scope == EVariableScope::kGlobal) {
     Record(name.itemHash, name.itemText);
-    MakeReference(out, m_globals.GetOrCreate(name.itemHash));
-    return;
-  }
-  if (name.member) {
-    ReadMember(name, silent, out);
-    return;
+    return m_globals.GetOrCreate(name.itemHash);
   }
   Bravik::IWeakTypeStorage* store = FindStore(name, true);
   if (store == nullptr) {
-    SetInvalid(out);
-    if (silent) return;
+    if (silent) return nullptr;
     Raise("Namespace %1 not found.", name.scopeText, kSprigErrorNoNamespace);
   }
   Record(name.itemHash, name.itemText);
-  MakeReference(out, store->GetOrCreate(name.itemHash));
+  return store->GetOrCreate(name.itemHash);
+}
+
+void CScriptState::GetVariable(const SVariableName& name, bool silent, TlxSprigValue& out) {
+  if (name.scope != EVariableScope::kGlobal && name.member) {
+    ReadMember(name, silent, out);
+    return;
+  }
+  SetInvalid(out);
+  TlxSprigValue* entry = VariableEntry(name, silent);
+  if (entry != nullptr) MakeReference(out, entry);
 }
 
 void CScriptState::GetVariable(const IString& name, bool silent, TlxSprigValue& out) {

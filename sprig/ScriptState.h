@@ -175,6 +175,9 @@ class CScriptState {
   // value. Raises CSprigException (code 7, 10 or 12, position 0) for what is not found, unless
   // `silent`, which gives Invalid instead.
   void GetVariable(const SVariableName& name, bool silent, TlxSprigValue& out);
+  // The entry a variable name (not a member form) denotes, created when missing; null when its
+  // namespace or object store cannot be found (silent), else raises as GetVariable.
+  TlxSprigValue* VariableEntry(const SVariableName& name, bool silent);
   void GetVariable(const Bravik::IString& name, bool silent, TlxSprigValue& out);
   // Never creates anything.
   bool VariableExists(const Bravik::IString& name);

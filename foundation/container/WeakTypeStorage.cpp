@@ -1,5 +1,7 @@
 #include "foundation/container/WeakTypeStorage.h"
 
+#include <atomic>
+
 #include <new>
 
 #include "foundation/memory/Memory.h"
@@ -33,7 +35,16 @@ void IWeakTypeStorage::InitializeEntry(SWeakTypeEntryValue& entry) {
   entry.owner = this;
 }
 
+namespace {
+// Stores are used by one thread at a time, so a relaxed load and store suffice.
+std::atomic<uint64_t> g_entryGeneration{0};
+}  // namespace
+
+uint64_t StoreEntryGeneration() { return g_entryGeneration.load(std::memory_order_relaxed); }
+
+// Every entry that is freed passes here first.
 void IWeakTypeStorage::ReleaseEntryValue(SWeakTypeEntryValue& entry) {
+  g_entryGeneration.store(g_entryGeneration.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   if (entry.value.kind == kSprigString) {
     Memory::Free(reinterpret_cast<void*>(static_cast<uintptr_t>(entry.value.payload)));
   }

@@ -27,6 +27,10 @@ static_assert(offsetof(TlxSprigValue, entryFlag) == 9);
 
 namespace Bravik {
 
+// Goes up whenever any store frees an entry. Entries never move while they live, so an entry
+// address remembered together with this number stays usable while the number is unchanged.
+uint64_t StoreEntryGeneration();
+
 // ORDER SPRIG_KIND
 constexpr uint8_t kSprigReference = 0;
 constexpr uint8_t kSprigBoolean = 1;
