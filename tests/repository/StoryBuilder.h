@@ -104,7 +104,10 @@ class StoryBuilder {
   // The entries of a path as (id, kind) pairs, for comparisons.
   static std::vector<std::pair<uint32_t, uint8_t>> Entries(const TlxReferenceList* list) {
     std::vector<std::pair<uint32_t, uint8_t>> out;
-    for (uint32_t i = 0; i < list->count; ++i) out.emplace_back(list->entries[i].id, list->entries[i].kind);
+    for (uint32_t i = 0; i < list->count; ++i) {
+      const TlxReference entry = list->entries[i];  // packed: copy before taking references
+      out.emplace_back(entry.id, entry.kind);
+    }
     return out;
   }
 
