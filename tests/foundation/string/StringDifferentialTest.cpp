@@ -59,7 +59,7 @@ TEST(StringIconv, ConversionsMatchOnRandomText) {
   for (int round = 0; round < 1500; ++round) {
     const std::vector<char32_t> text = RandomText(random, round % 10 == 0 ? 400 : 40);
     const uint64_t length = text.size() - 1;
-    // Every encoding's form comes from iconv, not from us.
+    // Every encoding's form comes from iconv, not from us; all nine directions must match it.
     std::vector<uint8_t> forms[3];
     for (int e = 0; e < 3; ++e) {
       forms[e] = Iconv(kIconvNames[e], "UTF-32LE", text.data(), text.size() * 4);
@@ -76,19 +76,6 @@ TEST(StringIconv, ConversionsMatchOnRandomText) {
         ASSERT_EQ(out, forms[to]) << from << " -> " << to << " round " << round;
       }
     }
-  }
-}
-
-TEST(StringIconv, OurUtf8ReadBackByIconv) {
-  std::mt19937 random(99);
-  for (int round = 0; round < 300; ++round) {
-    const std::vector<char32_t> text = RandomText(random, 100);
-    const CString source(text.data(), kUtf32);
-    std::vector<uint8_t> utf8(source.GetSizeIn(kUtf8));
-    Convert(source, kUtf8, utf8.data());
-    const std::vector<uint8_t> back = Iconv("UTF-32LE", "UTF-8", utf8.data(), utf8.size());
-    ASSERT_EQ(back.size(), text.size() * 4);
-    ASSERT_EQ(std::memcmp(back.data(), text.data(), back.size()), 0) << "round " << round;
   }
 }
 

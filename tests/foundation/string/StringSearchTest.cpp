@@ -32,106 +32,66 @@ std::string Utf8Of(const IString& s) {
 
 }  // namespace
 
-// ---- Comparison ----
-
-struct CompareCase {
-  const char* a;
-  const char* b;
-  bool equals;
-  bool startsWith;
-  bool endsWith;
-};
-
 TEST(StringCompare, EqualsStartsWithEndsWith) {
-  const CompareCase cases[] = {
-      {"abc", "abc", true, true, true},
-      {"abc", "ab", false, true, false},
-      {"abc", "bc", false, false, true},
-      {"ab", "abc", false, false, false},
-      {"abc", "", false, false, false},  // an empty b never starts or ends a text
-      {"", "", true, false, false},
-      {nullptr, "", true, false, false},  // null is the empty string
-      {nullptr, nullptr, true, false, false},
-      {"", "a", false, false, false},
+  const struct { const char* a; const char* b; bool equals, startsWith, endsWith; } cases[] = {
+      {"abc", "abc", true, true, true},   {"abc", "ab", false, true, false},
+      {"abc", "bc", false, false, true},  {"ab", "abc", false, false, false},
+      {"abc", "", false, false, false},   // an empty b never starts or ends a text
+      {"", "", true, false, false},       {"", "a", false, false, false},
+      {nullptr, "", true, false, false},  {nullptr, nullptr, true, false, false},  // null is empty
       {"h\xC3\xA9llo", "h\xC3\xA9", false, true, false},
       {"x\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", false, false, true},
       {"abc", "abd", false, false, false},
   };
-  for (const CompareCase& c : cases) {
+  for (const auto& c : cases) {
     for (StringEncoding encoding : kEncodings) {
       const CMutableString a = In(c.a, encoding);
       const CMutableString b = In(c.b, encoding);
-      const std::string where = std::string(c.a ? c.a : "<null>") + " / " + (c.b ? c.b : "<null>");
-      EXPECT_EQ(Equals(a, b), c.equals) << where << " in " << encoding;
-      EXPECT_EQ(NotEquals(a, b), !c.equals) << where;
-      EXPECT_EQ(StartsWith(a, b), c.startsWith) << where << " in " << encoding;
-      EXPECT_EQ(EndsWith(a, b), c.endsWith) << where << " in " << encoding;
+      SCOPED_TRACE(Utf8Of(a) + " / " + Utf8Of(b) + " in " + std::to_string(encoding));
+      EXPECT_EQ(Equals(a, b), c.equals);
+      EXPECT_EQ(NotEquals(a, b), !c.equals);
+      EXPECT_EQ(StartsWith(a, b), c.startsWith);
+      EXPECT_EQ(EndsWith(a, b), c.endsWith);
       // Across encodings the code points decide.
       const CMutableString other = In(c.b, (encoding + 1) % 3);
-      EXPECT_EQ(Equals(a, other), c.equals) << where << " across";
-      EXPECT_EQ(StartsWith(a, other), c.startsWith) << where << " across";
+      EXPECT_EQ(Equals(a, other), c.equals) << "across";
+      EXPECT_EQ(StartsWith(a, other), c.startsWith) << "across";
     }
   }
 }
 
-// ---- Search ----
-
-struct FindCase {
-  const char* text;
-  const char* pattern;
-  uint64_t start;
-  uint64_t first;
-  uint64_t last;
-};
-
 TEST(StringFind, FirstAndLastOccurrence) {
-  const FindCase cases[] = {
+  const struct { const char* text; const char* pattern; uint64_t start, first, last; } cases[] = {
       {"aab", "ab", 0, 1, 1},  // the partial match at 0 must not hide the one at 1
-      {"abcabc", "bc", 0, 1, 4},
-      {"abcabc", "bc", 2, 4, 4},
-      {"abcabc", "bc", 5, kNotFound, kNotFound},
-      {"aaa", "aa", 0, 0, 1},
-      {"abc", "abcd", 0, kNotFound, kNotFound},
+      {"abcabc", "bc", 0, 1, 4},  {"abcabc", "bc", 2, 4, 4},  {"aaa", "aa", 0, 0, 1},
+      {"abcabc", "bc", 5, kNotFound, kNotFound},  {"abc", "abcd", 0, kNotFound, kNotFound},
       {"abc", "", 0, kNotFound, kNotFound},  // empty pattern: no match
       {"abc", "c", 3, kNotFound, kNotFound},
       {"abc", "c", 99, kNotFound, kNotFound},  // start past the end
-      {nullptr, "a", 0, kNotFound, kNotFound},
-      {"abc", nullptr, 0, kNotFound, kNotFound},
+      {nullptr, "a", 0, kNotFound, kNotFound},  {"abc", nullptr, 0, kNotFound, kNotFound},
       {"\xC3\xA9t\xC3\xA9 \xC3\xA9t\xC3\xA9", "\xC3\xA9t", 0, 0, 4},
       {"a\xF0\x9F\x98\x80" "b\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", 0, 1, 3},
   };
-  for (const FindCase& c : cases) {
+  for (const auto& c : cases) {
     for (StringEncoding encoding : kEncodings) {
       const CMutableString text = In(c.text, encoding);
       const CMutableString pattern = In(c.pattern, encoding);
-      const std::string where = Utf8Of(text) + " / " + Utf8Of(pattern) + " from " +
-                                std::to_string(c.start) + " in " + std::to_string(encoding);
-      EXPECT_EQ(Find(text, pattern, c.start), c.first) << where;
-      EXPECT_EQ(FindLast(text, pattern, c.start), c.last) << where;
+      SCOPED_TRACE(Utf8Of(text) + " / " + Utf8Of(pattern) + " from " + std::to_string(c.start));
+      EXPECT_EQ(Find(text, pattern, c.start), c.first) << encoding;
+      EXPECT_EQ(FindLast(text, pattern, c.start), c.last) << encoding;
     }
   }
 }
 
-// ---- Cutting and replacing ----
-
-struct SubstringCase {
-  const char* text;
-  uint64_t start;
-  uint64_t end;
-  const char* expected;
-};
-
 TEST(StringSubstring, ClampsToTheText) {
-  const SubstringCase cases[] = {
-      {"h\xC3\xA9llo", 1, 3, "\xC3\xA9l"},
-      {"hello", 0, 5, "hello"},
+  const struct { const char* text; uint64_t start; uint64_t end; const char* expected; } cases[] = {
+      {"h\xC3\xA9llo", 1, 3, "\xC3\xA9l"}, {"hello", 0, 5, "hello"}, {"hello", 2, 2, ""},
       {"hello", 2, 99, "llo"},  // end clamped
       {"hello", 7, 9, ""},      // start clamped
       {"hello", 3, 1, ""},      // end before start
-      {"hello", 2, 2, ""},
       {"a\xF0\x9F\x98\x80z", 1, 2, "\xF0\x9F\x98\x80"},
   };
-  for (const SubstringCase& c : cases) {
+  for (const auto& c : cases) {
     for (StringEncoding encoding : kEncodings) {
       const CMutableString text = In(c.text, encoding);
       const CMutableString cut = Substring(text, c.start, c.end);
@@ -144,28 +104,19 @@ TEST(StringSubstring, ClampsToTheText) {
   EXPECT_TRUE(Substring(CString(nullptr, kUtf16), 0, 3).IsNull());
 }
 
-struct ReplaceCase {
-  const char* text;
-  const char* pattern;
-  const char* replacement;
-  uint64_t start;
-  const char* expected;
-};
-
 TEST(StringReplace, NonOverlappingLeftToRight) {
-  const ReplaceCase cases[] = {
-      {"aaa", "aa", "b", 0, "ba"},
-      {"a-b-c", "-", "::", 0, "a::b::c"},
-      {"a-b-c", "-", "", 0, "abc"},
-      {"a-b-c", "-", nullptr, 0, "abc"},
+  const struct {
+    const char* text; const char* pattern; const char* replacement; uint64_t start; const char* expected;
+  } cases[] = {
+      {"aaa", "aa", "b", 0, "ba"},     {"a-b-c", "-", "::", 0, "a::b::c"},
+      {"a-b-c", "-", "", 0, "abc"},    {"a-b-c", "-", nullptr, 0, "abc"},
       {"a-b-c", "-", "+", 2, "a-b+c"},  // text before start unchanged
       {"a-b-c", "-", "+", 99, "a-b-c"},
-      {"abc", "", "x", 0, "abc"},  // empty pattern: a copy
-      {"abc", "z", "x", 0, "abc"},
+      {"abc", "", "x", 0, "abc"},  {"abc", "z", "x", 0, "abc"},  // empty or absent pattern: a copy
       {"\xC3\xA9t\xC3\xA9", "\xC3\xA9", "\xF0\x9F\x98\x80", 0, "\xF0\x9F\x98\x80t\xF0\x9F\x98\x80"},
       {"xx", "x", "yyy", 0, "yyyyyy"},
   };
-  for (const ReplaceCase& c : cases) {
+  for (const auto& c : cases) {
     for (StringEncoding encoding : kEncodings) {
       const CMutableString text = In(c.text, encoding);
       const CMutableString result =
@@ -182,21 +133,14 @@ TEST(StringReplace, NonOverlappingLeftToRight) {
   EXPECT_TRUE(Replace(CString(nullptr, kUtf8), CString("a"), CString("b")).IsNull());
 }
 
-// ---- Edit distance ----
-
 TEST(StringDistance, Levenshtein) {
-  struct Case {
-    const char* a;
-    const char* b;
-    uint64_t distance;
-  };
-  const Case cases[] = {
+  const struct { const char* a; const char* b; uint64_t distance; } cases[] = {
       {"kitten", "sitting", 3}, {"flaw", "lawn", 2},     {"", "abc", 3},
       {"abc", "", 3},           {nullptr, "ab", 2},      {"same", "same", 0},
       {"ab", "ba", 2},          {"\xC3\xA9t\xC3\xA9", "ete", 2},
       {"a\xF0\x9F\x98\x80", "a", 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     for (StringEncoding encoding : kEncodings) {
       const CMutableString a = In(c.a, encoding);
       const CMutableString b = In(c.b, encoding);
@@ -206,31 +150,15 @@ TEST(StringDistance, Levenshtein) {
   }
 }
 
-// ---- Number parsing ----
-
 TEST(StringNumbers, UnsignedAndInteger) {
-  struct Case {
-    const char* text;
-    bool swapped;
-    uint64_t unsignedValue;
-    int64_t integerValue;
+  const struct { const char* text; bool swapped; uint64_t unsignedValue; int64_t integerValue; } cases[] = {
+      {"0x1F", false, 31, 31},       {"x1F", false, 31, 31},           {"12ab", false, 12, 12},
+      {"-42", false, 42, -42},       {"0x-ff", false, 255, 255},       {"7x", false, 7, 7},
+      {"18446744073709551615", false, UINT64_MAX, -1},                 {"0xAbCd", false, 0xABCD, 0xABCD},
+      {"x3412", true, 0x1234, 0x1234}, {"x341", true, 0x1034, 0x1034},
+      {"", false, 0, 0},             {nullptr, false, 0, 0},           {" 5", false, 0, 0},
   };
-  const Case cases[] = {
-      {"0x1F", false, 31, 31},
-      {"x1F", false, 31, 31},
-      {"12ab", false, 12, 12},
-      {"-42", false, 42, -42},
-      {"0x-ff", false, 255, 255},
-      {"18446744073709551615", false, UINT64_MAX, -1},
-      {"7x", false, 7, 7},
-      {"x3412", true, 0x1234, 0x1234},
-      {"0xAbCd", false, 0xABCD, 0xABCD},
-      {"x341", true, 0x1034, 0x1034},
-      {"", false, 0, 0},
-      {nullptr, false, 0, 0},
-      {" 5", false, 0, 0},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     for (StringEncoding encoding : kEncodings) {
       const CMutableString text = In(c.text, encoding);
       EXPECT_EQ(ToUnsigned(text, c.swapped), c.unsignedValue) << (c.text ? c.text : "<null>");
@@ -240,24 +168,18 @@ TEST(StringNumbers, UnsignedAndInteger) {
 }
 
 TEST(StringNumbers, Float) {
-  struct Case {
-    const char* text;
-    double value;
-  };
-  const Case cases[] = {
+  const struct { const char* text; double value; } cases[] = {
       {"3,25", 3.25}, {"-0.5", -0.5}, {"12", 12.0},  {"1.5.7", 1.5}, {"2.5e3", 2.5},
       {"", 0.0},      {".75", 0.75},  {"1-2", 12.0}, {"0.1-", 0.1},
       {"1.00000000000000000000000001", 1.0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     for (StringEncoding encoding : kEncodings) {
       EXPECT_DOUBLE_EQ(ToFloat(In(c.text, encoding)), c.value) << c.text;
     }
   }
   EXPECT_TRUE(std::signbit(ToFloat(CString("-0"))));
 }
-
-// ---- Hash ----
 
 TEST(StringHash, CoversTheTerminator) {
   EXPECT_EQ(CalculateHash(CString(nullptr, kUtf8)), 0u);
