@@ -19,27 +19,14 @@ struct Pair {
   void* value;
 };
 
-std::vector<uint64_t> CapacitiesWhileAppending(uint64_t step, int appends) {
-  TArray<Pair> array(step);
-  std::vector<uint64_t> capacities{array.Capacity()};
-  for (int i = 0; i < appends; ++i) {
-    array.Append(Pair{static_cast<uint32_t>(i), nullptr});
-    capacities.push_back(array.Capacity());
-  }
-  return capacities;
-}
-
 TEST(ArrayGrowth, CapacityFollowsStep) {
-  const struct {
-    uint64_t step;
-    std::vector<uint64_t> capacities;
-  } cases[] = {
-      {0, {0, 1, 2, 4, 4, 8, 8, 8, 8, 16}},
-      {3, {0, 3, 3, 3, 6, 6, 6, 9, 9, 9}},
-      {1, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
-  };
+  const struct { uint64_t step; std::vector<uint64_t> capacities; } cases[] = {
+      {0, {0, 1, 2, 4, 4, 8, 8, 8, 8, 16}}, {3, {0, 3, 3, 3, 6, 6, 6, 9, 9, 9}}, {1, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}}};
   for (const auto& c : cases) {
-    EXPECT_EQ(CapacitiesWhileAppending(c.step, 9), c.capacities) << "step " << c.step;
+    TArray<Pair> array(c.step);
+    std::vector<uint64_t> capacities{array.Capacity()};
+    for (uint32_t i = 0; i < 9; ++i) capacities.push_back((array.Append(Pair{i, nullptr}), array.Capacity()));
+    EXPECT_EQ(capacities, c.capacities) << "step " << c.step;
   }
 }
 
@@ -144,6 +131,7 @@ TEST(ArrayOutOfMemory, FailedGrowthLeavesArrayUnchanged) {
   }
 }
 
+// A size whose byte count would overflow raises instead of wrapping.
 TEST(ArrayOutOfMemory, OverflowingSizeRaises) {
   TArray<uint64_t> array;
   array.Append(1);

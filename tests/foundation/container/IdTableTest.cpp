@@ -26,10 +26,7 @@ static_assert(sizeof(TIdPair<uint16_t, Value16>) == 24);
 static_assert(sizeof(TIdTable<uint32_t, void*>) == 64 * 32);
 
 TEST(IdTableBuckets, KeyMixSelectsBucket) {
-  const struct {
-    uint32_t key;
-    uint32_t bucket;
-  } cases[] = {{0, 0}, {65, 0}, {64, 1}, {63, 63}, {4095, 0}, {0xFFFFFFFF, 0}, {0x12345678, 33}};
+  const struct { uint32_t key, bucket; } cases[] = {{0, 0}, {65, 0}, {64, 1}, {63, 63}, {4095, 0}, {0xFFFFFFFF, 0}, {0x12345678, 33}};
   using Table = TIdTable<uint32_t, void*>;
   for (const auto& c : cases) EXPECT_EQ(Table::BucketOf(c.key), c.bucket) << c.key;
   EXPECT_EQ((TIdTable<uint16_t, void*>::BucketOf(0xFFFF)), 0u);
@@ -68,10 +65,7 @@ TEST(IdTableWalk, BucketOrderAscendingOrderAndEarlyStop) {
   const uint32_t keys[] = {64, 65, 3, 0, 65, 200000};
   for (int i = 0; i < 6; ++i) table.Add(keys[i], i);
   std::vector<std::pair<uint32_t, int>> seen;
-  auto record = [&](uint32_t key, int& value) {
-    seen.emplace_back(key, value);
-    return true;
-  };
+  auto record = [&](uint32_t key, int& value) { return seen.emplace_back(key, value), true; };
   EXPECT_TRUE(table.Walk(record));
   // Buckets: 65 -> 0, 0 -> 0, 64 -> 1, 3 -> 3, 200000 -> (3125 ^ 200000) & 63 = 5.
   EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, int>>{

@@ -136,14 +136,10 @@ TEST(MapTreeKeys, LowerBoundFindsFirstNotLess) {
   TMapTree<uint16_t> tree;
   const uint16_t keys[5] = {20, 10, 30, 20, 0xFFFF};
   for (int i = 0; i < 5; ++i) tree.Insert(&items[i], keys[i]);
-  const struct {
-    uint16_t wanted;
-    int expected;  // index into items, -1 for none
-  } cases[] = {{0, 1}, {10, 1}, {11, 0}, {20, 0}, {21, 2}, {31, 4}, {0xFFFF, 4}};
-  for (const auto& c : cases) {
-    TMapElement<uint16_t>* expected = c.expected < 0 ? nullptr : &items[c.expected];
-    EXPECT_EQ(tree.LowerBound(c.wanted), expected) << c.wanted;
-  }
+  // Wanted key, index of the expected item.
+  const struct { uint16_t wanted; int expected; } cases[] = {
+      {0, 1}, {10, 1}, {11, 0}, {20, 0}, {21, 2}, {31, 4}, {0xFFFF, 4}};
+  for (const auto& c : cases) EXPECT_EQ(tree.LowerBound(c.wanted), &items[c.expected]) << c.wanted;
   Item<uint16_t> below;
   tree.Erase(&items[4]);
   EXPECT_EQ(tree.LowerBound(31), nullptr);
@@ -223,8 +219,9 @@ void RunDifferential(uint32_t seed, uint32_t keyRange, size_t maxLive, int steps
   }
 }
 
-TEST(MapTreeDifferential, MatchesMultimap32) { RunDifferential<uint32_t>(1234, 300, 600, 100000); }
-
-TEST(MapTreeDifferential, MatchesMultimap16) { RunDifferential<uint16_t>(98765, 150, 600, 100000); }
+TEST(MapTreeDifferential, MatchesMultimap) {
+  RunDifferential<uint32_t>(1234, 300, 600, 100000);
+  RunDifferential<uint16_t>(98765, 150, 600, 100000);
+}
 
 }  // namespace

@@ -116,10 +116,7 @@ TEST(WeakTypeMap, WalksInAscendingKeyOrder) {
   CWeakTypeMap map(kGlobalStorageId, kStorageNamespace);
   for (uint32_t key : {50u, 3u, 0xFFFFFFFFu, 17u, 0u}) map.GetOrCreate(key);
   std::vector<uint32_t> keys;
-  map.Walk([&](uint32_t key, TlxSprigValue*) {
-    keys.push_back(key);
-    return true;
-  });
+  map.Walk([&](uint32_t key, TlxSprigValue*) { return keys.push_back(key), true; });
   EXPECT_EQ(keys, (std::vector<uint32_t>{0u, 3u, 17u, 50u, 0xFFFFFFFFu}));
   EXPECT_EQ(map.GetId(), kGlobalStorageId);
   EXPECT_EQ(map.GetKind(), kStorageNamespace);
@@ -132,10 +129,7 @@ TEST(WeakTypeList, KeepsCreationOrderAcrossRemovals) {
   list.Remove(1u);  // tail
   list.GetOrCreate(12u);
   std::vector<uint32_t> keys;
-  list.Walk([&](uint32_t key, TlxSprigValue*) {
-    keys.push_back(key);
-    return true;
-  });
+  list.Walk([&](uint32_t key, TlxSprigValue*) { return keys.push_back(key), true; });
   EXPECT_EQ(keys, (std::vector<uint32_t>{4u, 7u, 12u}));
   list.Remove(4u);
   list.Remove(7u);

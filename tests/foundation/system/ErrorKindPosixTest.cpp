@@ -5,10 +5,7 @@
 #include "foundation/system/Platform.h"
 
 TEST(FileErrorKind, ErrnoTable) {
-  struct Case {
-    int code;
-    uint32_t kind;
-  };
+  struct Case { int code; uint32_t kind; };
   const Case cases[] = {
       {ENOENT, 1},       {EBADMSG, 2},   {EUCLEAN, 2},   {ENAMETOOLONG, 3}, {EFBIG, 3},
       {EOVERFLOW, 3},    {EOPNOTSUPP, 3}, {EEXIST, 4},    {ENOTEMPTY, 4},    {EBUSY, 4},
