@@ -37,19 +37,14 @@ class TypeRegistryTest : public testing::Test {
 };
 
 TEST(MemberTypeTest, ElementSizesAndNamesFollowTheCodes) {
-  struct Case {
-    uint32_t code;
-    uint32_t size;
-    const char* name;
-  };
-  const Case cases[] = {{0, 1, "Byte"},           {1, 1, "UnsignedByte"},   {2, 2, "Word"},
+  const struct { uint32_t code, size; const char* name; } cases[] = {{0, 1, "Byte"},           {1, 1, "UnsignedByte"},   {2, 2, "Word"},
                         {3, 2, "UnsignedWord"},   {4, 4, "DWord"},          {5, 4, "UnsignedDWord"},
                         {6, 8, "QWord"},          {7, 8, "UnsignedQWord"},  {8, 4, "Float"},
                         {9, 8, "Double"},         {10, 4, "TextId"},        {11, 4, "BlobId"},
                         {12, 4, "PrototypeId"},   {13, 4, "InstanceId"},    {14, 4, "ListPrototypeId"},
                         {15, 4, "ListInstanceId"}, {16, 5, "Reference"},    {17, 5, "ListReference"},
                         {18, 5, "ScriptReference"}, {19, 0, "Byte"},        {31, 0, "Byte"}};
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(Quorin::MemberSize(TlxMember{0, MakeTypeWord(c.code, 1)}), c.size) << c.code;
     EXPECT_STREQ(Quorin::MemberTypeName(c.code), c.name) << c.code;
   }
@@ -66,10 +61,7 @@ TEST_F(TypeRegistryTest, MembersArePackedInDeclarationOrder) {
   EXPECT_EQ(type->firstFeature, 0xFFFFFFFFu);
   EXPECT_EQ(type->featureCount, 0u);
   EXPECT_EQ(TlxGetClassSizeByte(1), 25u);
-  struct Case {
-    const char* name;
-    uint32_t offset;
-  };
+  struct Case { const char* name; uint32_t offset; };
   for (const Case& c : {Case{"x", 0}, Case{"y", 4}, Case{"target", 8}, Case{"labels", 13},
                         Case{"missing", 0xFFFFFFFF}}) {
     EXPECT_EQ(TlxGetClassMemberOffset(1, c.name), c.offset) << c.name;
@@ -78,10 +70,7 @@ TEST_F(TypeRegistryTest, MembersArePackedInDeclarationOrder) {
 
 TEST_F(TypeRegistryTest, MemberByOffsetFindsOnlyMemberStarts) {
   RegisterSample();
-  struct Case {
-    uint32_t offset;
-    const char* member;  // null: no member starts there
-  };
+  struct Case { uint32_t offset; const char* member; };  // null member: none starts there
   for (const Case& c : {Case{0, "x"}, Case{4, "y"}, Case{8, "target"}, Case{9, nullptr}, Case{13, "labels"},
                         Case{14, nullptr}, Case{25, nullptr}, Case{0xFFFFFFFF, nullptr}}) {
     TlxMember* member = TlxGetClassMemberByOffset(1, c.offset);
@@ -115,26 +104,24 @@ TEST_F(TypeRegistryTest, DuplicateMemberNamesResolveToTheFirst) {
 }
 
 TEST_F(TypeRegistryTest, UnknownTypesGiveAbsentResults) {
-  EXPECT_FALSE(TlxIsClassRegistered(9));
+  RegisterSample(7);  // a class 7 must not answer for template 7 or class 9
+  TlxRegisterTemplateType("T", 8, nullptr, 0, nullptr, 0);
+  EXPECT_FALSE(TlxIsClassRegistered(9) || TlxIsTemplateRegistered(7));
   EXPECT_EQ(TlxGetClassType(9), nullptr);
-  EXPECT_EQ(TlxGetClassSizeByte(9), 0u);
+  EXPECT_EQ(TlxGetTemplateType(7), nullptr);
+  EXPECT_EQ(TlxGetClassSizeByte(9) + TlxGetTemplateSizeByte(7), 0u);
   EXPECT_EQ(TlxGetClassMemberOffset(9, "x"), 0xFFFFFFFFu);
-  EXPECT_EQ(TlxGetClassMember(9, "x"), nullptr);
-  EXPECT_EQ(TlxGetClassMemberByIndex(9, 0), nullptr);
-  EXPECT_EQ(TlxGetClassMemberByOffset(9, 0), nullptr);
-  EXPECT_FALSE(TlxIsTemplateRegistered(9));
-  EXPECT_EQ(TlxGetTemplateType(9), nullptr);
-  EXPECT_EQ(TlxGetTemplateSizeByte(9), 0u);
-  EXPECT_EQ(TlxGetTemplateMemberOffset(9, "x"), 0xFFFFFFFFu);
-  EXPECT_EQ(TlxGetTemplateMember(9, "x"), nullptr);
-  EXPECT_EQ(TlxGetTemplateMemberByIndex(9, 0), nullptr);
-  EXPECT_EQ(TlxGetTemplateMemberByOffset(9, 0), nullptr);
+  EXPECT_EQ(TlxGetTemplateMemberOffset(7, "x"), 0xFFFFFFFFu);
+  for (TlxMember* absent : {TlxGetClassMember(9, "x"), TlxGetClassMemberByIndex(9, 0), TlxGetClassMemberByOffset(9, 0),
+                            TlxGetTemplateMember(7, "x"), TlxGetTemplateMemberByIndex(7, 0),
+                            TlxGetTemplateMemberByOffset(7, 0)}) {
+    EXPECT_EQ(absent, nullptr);
+  }
 }
 
 TEST_F(TypeRegistryTest, ClassesAndTemplatesHaveSeparateIdSpaces) {
   RegisterSample(7);
   EXPECT_TRUE(TlxIsClassRegistered(7));
-  EXPECT_FALSE(TlxIsTemplateRegistered(7));
   const TlxMember member = Member("t", kByte);
   TlxRegisterTemplateType("Seven", 7, &member, 1, nullptr, 0);
   EXPECT_EQ(TlxGetClassSizeByte(7), 25u);
