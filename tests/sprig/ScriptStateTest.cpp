@@ -13,6 +13,12 @@ namespace {
 using namespace SprigTest;
 using Bravik::CString;
 
+void ReturnFirst(const SprigCallable&, TlxSprigValue& r, const TlxSprigValue*, uint64_t) { SetString(r, "first"); }
+void ReturnSecond(const SprigCallable&, TlxSprigValue& r, const TlxSprigValue*, uint64_t) { SetString(r, "second"); }
+void ReturnContext(const SprigCallable& self, TlxSprigValue& r, const TlxSprigValue*, uint64_t) {
+  SetInteger(r, static_cast<int32_t>(self.context));
+}
+
 TEST_F(SprigFixture, GlobalVariablesAreCreatedOnFirstUse) {
   TlxSprigValue value = MakeInvalidValue();
   EXPECT_FALSE(state.VariableExists(CString("x")));
@@ -38,10 +44,7 @@ TEST_F(SprigFixture, NamespacesAreCreatedByLookUpButNotByExistenceTests) {
 
 TEST_F(SprigFixture, ReleasingANamespaceDestroysItsVariablesAndFunctions) {
   EXPECT_EQ(Run("ns:a = \"text\", ns:b = 2, c = 3"), "Integer 3");
-  state.BindFunction(SprigCallable{[](const SprigCallable&, TlxSprigValue& r,
-                                      const TlxSprigValue*, uint64_t) { SetInteger(r, 1); },
-                                   0},
-                     CString("ns.F"));
+  state.BindFunction(SprigCallable{&ReturnContext, 1}, CString("ns.F"));
   EXPECT_EQ(Run("{ns.F}"), "Integer 1");
   state.ReleaseNamespace(Bravik::CalculateHash(CString("ns")));
   state.ReleaseNamespace(Bravik::CalculateHash(CString("ns")));  // nothing left: no effect
@@ -55,22 +58,10 @@ TEST_F(SprigFixture, NamespacesWalkInAscendingHashOrder) {
   std::vector<uint32_t> hashes;
   state.WalkNamespaces([&](uint32_t hash, CNamespace& space) {
     EXPECT_EQ(space.variables.GetId(), hash);
-    hashes.push_back(hash);
-    return true;
+    return hashes.push_back(hash), true;
   });
   ASSERT_EQ(hashes.size(), 4u);
   EXPECT_TRUE(std::is_sorted(hashes.begin(), hashes.end()));
-}
-
-void ReturnFirst(const SprigCallable&, TlxSprigValue& result, const TlxSprigValue*, uint64_t) {
-  SetString(result, "first");
-}
-void ReturnSecond(const SprigCallable&, TlxSprigValue& result, const TlxSprigValue*, uint64_t) {
-  SetString(result, "second");
-}
-void ReturnContext(const SprigCallable& self, TlxSprigValue& result, const TlxSprigValue*,
-                   uint64_t) {
-  SetInteger(result, static_cast<int32_t>(self.context));
 }
 
 TEST_F(SprigFixture, FirstBindingOfANameStays) {

@@ -21,101 +21,56 @@ TEST_P(OperationTest, GivesKindAndValue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Promotion, OperationTest, testing::Values(
-    Case{"\"10\" + 5", "Integer 15"},
-    Case{"\"abc\" + 1", "Integer 1"},
-    Case{"\"abc\" + \"def\"", "String abcdef"},
-    Case{"\"abc\" + true", "String abctrue"},
-    Case{"1 + 2.5", "Float 3.5"},
-    Case{"true + 2", "Integer 3"},
-    Case{"2.0 == 2", "Boolean true"},
-    Case{"3 > 2.5", "Boolean true"},
-    Case{"{Nope} + {Nope}", "Boolean false"},
+    Case{"\"10\" + 5", "Integer 15"}, Case{"\"abc\" + 1", "Integer 1"},
+    Case{"\"abc\" + \"def\"", "String abcdef"}, Case{"\"abc\" + true", "String abctrue"},
+    Case{"1 + 2.5", "Float 3.5"}, Case{"true + 2", "Integer 3"}, Case{"2.0 == 2", "Boolean true"},
+    Case{"3 > 2.5", "Boolean true"}, Case{"{Nope} + {Nope}", "Boolean false"},
     Case{"{Nope} + \"s\"", "String s"}));
 
 INSTANTIATE_TEST_SUITE_P(Arithmetic, OperationTest, testing::Values(
-    Case{"true + false", "Boolean true"},
-    Case{"true - true", "Boolean false"},
-    Case{"true - false", "Boolean true"},
-    Case{"true * false", "Boolean false"},
-    Case{"\"banana\" - \"an\"", "String ba"},
-    Case{"\"aaa\" - \"aa\"", "String a"},
-    Case{"\"abc\" * \"def\"", "Invalid"},
-    Case{"\"abc\" / \"def\"", "Invalid"},
-    Case{"\"abc\" % \"def\"", "Invalid"},
-    Case{"\"x\" * true", "Boolean false"},
-    Case{"\"true\" * true", "Boolean true"},
-    Case{"7 / 2", "Integer 3"},
-    Case{"-7 / 2", "Integer -3"},
-    Case{"(0 - 7) / 2", "Integer -3"},
-    Case{"(0 - 7) % 2", "Integer -1"},
-    Case{"-7 % 2", "Integer -1"},
-    Case{"7.0 / 2", "Float 3.5"},
-    Case{"7.5 % 2", "Float 1.5"},
-    Case{"(0 - 7.5) % 2", "Float -1.5"},
-    Case{"5.0 / 0", "Float inf"},
-    Case{"2147483647 + 1", "Integer -2147483648"},
+    Case{"true + false", "Boolean true"}, Case{"true - true", "Boolean false"},
+    Case{"true - false", "Boolean true"}, Case{"true * false", "Boolean false"},
+    Case{"\"banana\" - \"an\"", "String ba"}, Case{"\"aaa\" - \"aa\"", "String a"},
+    Case{"\"abc\" * \"def\"", "Invalid"}, Case{"\"abc\" / \"def\"", "Invalid"},
+    Case{"\"abc\" % \"def\"", "Invalid"}, Case{"\"x\" * true", "Boolean false"},
+    Case{"\"true\" * true", "Boolean true"}, Case{"7 / 2", "Integer 3"}, Case{"-7 / 2", "Integer -3"},
+    Case{"(0 - 7) / 2", "Integer -3"}, Case{"(0 - 7) % 2", "Integer -1"}, Case{"-7 % 2", "Integer -1"},
+    Case{"7.0 / 2", "Float 3.5"}, Case{"7.5 % 2", "Float 1.5"}, Case{"(0 - 7.5) % 2", "Float -1.5"},
+    Case{"5.0 / 0", "Float inf"}, Case{"2147483647 + 1", "Integer -2147483648"},
     Case{"65536 * 65536", "Integer 0"}));
 
 // Integer division by zero, the one overflowing quotient, and shift counts.
 INSTANTIATE_TEST_SUITE_P(IntegerEdges, OperationTest, testing::Values(
-    Case{"5 / 0", "Invalid"},
-    Case{"5 % 0", "Invalid"},
+    Case{"5 / 0", "Invalid"}, Case{"5 % 0", "Invalid"},
     Case{"(0 - 2147483647 - 1) / (0 - 1)", "Integer -2147483648"},
-    Case{"(0 - 2147483647 - 1) % (0 - 1)", "Integer 0"},
-    Case{"1 << 33", "Integer 2"},
-    Case{"1 << 32", "Integer 1"},
-    Case{"1 << (0 - 1)", "Integer -2147483648"},
-    Case{"(0 - 8) >> 1", "Integer -4"},
-    Case{"(0 - 1) >> 40", "Integer -1"},
-    Case{"6 & 3", "Integer 2"},
-    Case{"6 | 3", "Integer 7"},
-    Case{"6 ^ 3", "Integer 5"},
+    Case{"(0 - 2147483647 - 1) % (0 - 1)", "Integer 0"}, Case{"1 << 33", "Integer 2"},
+    Case{"1 << 32", "Integer 1"}, Case{"1 << (0 - 1)", "Integer -2147483648"},
+    Case{"(0 - 8) >> 1", "Integer -4"}, Case{"(0 - 1) >> 40", "Integer -1"}, Case{"6 & 3", "Integer 2"},
+    Case{"6 | 3", "Integer 7"}, Case{"6 ^ 3", "Integer 5"},
     Case{"2.9 | 0", "Integer 2"}));
 
 INSTANTIATE_TEST_SUITE_P(Comparison, OperationTest, testing::Values(
-    Case{"0.1 + 0.2 == 0.3", "Boolean true"},
-    Case{"1.0 == 1.0000001", "Boolean true"},
-    Case{"1.0 != 1.1", "Boolean true"},
-    Case{"\"10\" == 10", "Boolean true"},
-    Case{"\"true\" == true", "Boolean true"},
-    Case{"\"True\" == true", "Boolean false"},
-    Case{"\"abc\" == false", "Boolean true"},
-    Case{"\"abc\" == \"abc\"", "Boolean true"},
-    Case{"\"abc\" != \"abd\"", "Boolean true"},
-    Case{"\"b\" < \"aa\"", "Boolean true"},
-    Case{"\"abc\" < \"xyz\"", "Boolean false"},
-    Case{"\"aa\" > \"b\"", "Boolean true"},
-    Case{"\"ab\" <= \"ba\"", "Boolean true"},
-    Case{"true > false", "Boolean true"},
-    Case{"(0.0 / 0.0) < 1", "Boolean true"},
-    Case{"(0.0 / 0.0) <= 1", "Boolean true"},
-    Case{"(0.0 / 0.0) > 1", "Boolean false"},
-    Case{"(0.0 / 0.0) >= 1", "Boolean false"},
-    Case{"(0.0 / 0.0) == (0.0 / 0.0)", "Boolean false"},
-    Case{"1 && \"true\"", "Boolean true"},
+    Case{"0.1 + 0.2 == 0.3", "Boolean true"}, Case{"1.0 == 1.0000001", "Boolean true"},
+    Case{"1.0 != 1.1", "Boolean true"}, Case{"\"10\" == 10", "Boolean true"},
+    Case{"\"true\" == true", "Boolean true"}, Case{"\"True\" == true", "Boolean false"},
+    Case{"\"abc\" == false", "Boolean true"}, Case{"\"abc\" == \"abc\"", "Boolean true"},
+    Case{"\"abc\" != \"abd\"", "Boolean true"}, Case{"\"b\" < \"aa\"", "Boolean true"},
+    Case{"\"abc\" < \"xyz\"", "Boolean false"}, Case{"\"aa\" > \"b\"", "Boolean true"},
+    Case{"\"ab\" <= \"ba\"", "Boolean true"}, Case{"true > false", "Boolean true"},
+    Case{"(0.0 / 0.0) < 1", "Boolean true"}, Case{"(0.0 / 0.0) <= 1", "Boolean true"},
+    Case{"(0.0 / 0.0) > 1", "Boolean false"}, Case{"(0.0 / 0.0) >= 1", "Boolean false"},
+    Case{"(0.0 / 0.0) == (0.0 / 0.0)", "Boolean false"}, Case{"1 && \"true\"", "Boolean true"},
     Case{"0 || 0.0", "Boolean false"}));
 
 INSTANTIATE_TEST_SUITE_P(Unary, OperationTest, testing::Values(
-    Case{"!0.0", "Boolean true"},
-    Case{"!2.5", "Boolean false"},
-    Case{"!0", "Boolean true"},
-    Case{"!\"x\"", "Invalid"},
-    Case{"!{Nope}", "Boolean true"},
-    Case{"-{Nope}", "Integer 0"},
-    Case{"-\"x\"", "Invalid"},
-    Case{"-true", "Boolean false"},
-    Case{"-2.5", "Float -2.5"},
-    Case{"~5", "Integer -6"},
-    Case{"~true", "Boolean false"},
-    Case{"~2.5", "Float -3"},
+    Case{"!0.0", "Boolean true"}, Case{"!2.5", "Boolean false"}, Case{"!0", "Boolean true"},
+    Case{"!\"x\"", "Invalid"}, Case{"!{Nope}", "Boolean true"}, Case{"-{Nope}", "Integer 0"},
+    Case{"-\"x\"", "Invalid"}, Case{"-true", "Boolean false"}, Case{"-2.5", "Float -2.5"},
+    Case{"~5", "Integer -6"}, Case{"~true", "Boolean false"}, Case{"~2.5", "Float -3"},
     Case{"~{Nope}", "Integer -1"},
     Case{"~\"x\"", "Invalid"}));
 
 TEST(ValueConversion, AsStringTexts) {
-  struct Row {
-    TlxSprigValue value;
-    const char* expected;
-  };
   TlxSprigValue value = MakeInvalidValue();
   Bravik::CMutableString text;
   const auto textOf = [&](const TlxSprigValue& v) {
@@ -139,18 +94,9 @@ TEST(ValueConversion, AsStringTexts) {
 
 TEST(ValueConversion, AsIntegerTruncatesAndMarksOutOfRange) {
   TlxSprigValue value = MakeInvalidValue();
-  const struct {
-    float input;
-    int32_t expected;
-  } rows[] = {
-      {-2.7f, -2},
-      {2.7f, 2},
-      {std::numeric_limits<float>::quiet_NaN(), INT32_MIN},
-      {3e9f, INT32_MIN},
-      {-3e9f, INT32_MIN},
-      {std::numeric_limits<float>::infinity(), INT32_MIN},
-      {-2147483648.0f, INT32_MIN},
-  };
+  const struct { float input; int32_t expected; } rows[] = {
+      {-2.7f, -2}, {2.7f, 2}, {std::numeric_limits<float>::quiet_NaN(), INT32_MIN}, {3e9f, INT32_MIN},
+      {-3e9f, INT32_MIN}, {std::numeric_limits<float>::infinity(), INT32_MIN}, {-2147483648.0f, INT32_MIN}};
   for (const auto& row : rows) {
     SetFloat(value, row.input);
     EXPECT_EQ(AsInteger(value), row.expected) << row.input;
