@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,11 +22,18 @@ std::vector<std::pair<std::string, std::string>>& Ratios() {
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> times;
+  std::set<std::string> medians;
 
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+    // With repetitions the median stands for the benchmark; otherwise its single run does.
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+        times[run.run_name.str()] = run.GetAdjustedCPUTime();
+        medians.insert(run.run_name.str());
+      } else if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !medians.count(run.benchmark_name())) {
         times[run.benchmark_name()] = run.GetAdjustedCPUTime();
+      }
+    }
     ConsoleReporter::ReportRuns(runs);
   }
 };
