@@ -149,6 +149,10 @@ for stage in "${stages[@]}"; do
   if bash "$script" --stage "$stage"; then result=passed; else result=FAILED; failed=1; fi
   dir=$build_root/$stage
   summary=$(grep -E "tests passed|No tests were found" "$dir/ctest.log" 2> /dev/null | tail -1 || true)
+  if [[ $stage == fuzz ]]; then
+    summary="fuzz target: no crash, leak or sanitizer report in ${QUORIN_FUZZ_SECONDS:-60} s"
+    [[ $result == passed ]] || summary="fuzz target: failure found (see its output above)"
+  fi
   timings=$(tr '\n' ' ' < "$dir/timings" 2> /dev/null || true)
   results+=("$(printf '%-9s %-7s %5ss  (%s)  %s' "$stage" "$result" $((SECONDS - start)) \
     "${timings% }" "${summary:-no test run}")")
