@@ -28,28 +28,28 @@ class LibraryTest : public testing::Test {
   void TearDown() override { TlxShutdown(); }
 };
 
-// Registers a class from (type code, count) pairs named m0, m1, ...
+// Member records from (type code, count) pairs, named prefix0, prefix1, ...
+inline std::vector<TlxMember> Members(char prefix, std::initializer_list<std::pair<uint32_t, uint32_t>> members) {
+  std::vector<TlxMember> records;
+  for (const auto& [code, count] : members) {
+    const char name[3] = {prefix, static_cast<char>('0' + records.size()), 0};
+    records.push_back(TlxMember{TlxCalculateTextId(name), count << 5 | code});
+  }
+  return records;
+}
+
+// Registers a class whose members are named m0, m1, ...
 inline void RegisterClass(const char* name, uint16_t id,
                           std::initializer_list<std::pair<uint32_t, uint32_t>> members) {
-  std::vector<TlxMember> records;
-  static const char* const kNames[] = {"m0", "m1", "m2", "m3", "m4", "m5", "m6", "m7"};
-  size_t i = 0;
-  for (const auto& [code, count] : members) {
-    records.push_back(TlxMember{TlxCalculateTextId(kNames[i++]), count << 5 | code});
-  }
+  const std::vector<TlxMember> records = Members('m', members);
   TlxRegisterClassType(name, id, records.data(), static_cast<uint32_t>(records.size()));
 }
 
+// Registers a template without features whose members are named t0, t1, ...
 inline void RegisterTemplate(const char* name, uint16_t id,
                              std::initializer_list<std::pair<uint32_t, uint32_t>> members) {
-  std::vector<TlxMember> records;
-  static const char* const kNames[] = {"t0", "t1", "t2", "t3", "t4", "t5", "t6", "t7"};
-  size_t i = 0;
-  for (const auto& [code, count] : members) {
-    records.push_back(TlxMember{TlxCalculateTextId(kNames[i++]), count << 5 | code});
-  }
-  TlxRegisterTemplateType(name, id, records.data(), static_cast<uint32_t>(records.size()),
-                          nullptr, 0);
+  const std::vector<TlxMember> records = Members('t', members);
+  TlxRegisterTemplateType(name, id, records.data(), static_cast<uint32_t>(records.size()), nullptr, 0);
 }
 
 // Member type codes used by the tests.

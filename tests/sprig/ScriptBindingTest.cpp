@@ -10,23 +10,16 @@
 
 #include "capi/QuorinCAPI.h"
 #include "repository/ScriptBinding.h"
-#include "tests/sprig/SprigTestSupport.h"
+#include "tests/sprig/ExportTestSupport.h"
 
 namespace {
 
 using SprigTest::Describe;
 namespace Sprig = Quorin::Sprig;
 
-uint32_t Hash(const char* name) { return TlxCalculateTextId(name); }
-
-std::string Execute(const char* text) {
-  TlxSprigValue value = TlxSprigExecute(text);
-  std::string described = Describe(value);
-  if (value.kind == Bravik::kSprigString) BrvFree(reinterpret_cast<void*>(value.payload));
-  return described;
-}
-
-std::string GetVar(const char* name) { return Describe(TlxSprigGetVar(name)); }
+using SprigTest::Execute;
+using SprigTest::GetVar;
+using SprigTest::Hash;
 
 // The class every test object uses: one member of each type code, packed in code order.
 constexpr uint16_t kClass = 0x10;

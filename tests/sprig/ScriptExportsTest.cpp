@@ -9,24 +9,16 @@
 
 #include "capi/QuorinCAPI.h"
 #include "repository/ScriptBinding.h"
-#include "tests/sprig/SprigTestSupport.h"
+#include "tests/sprig/ExportTestSupport.h"
 
 namespace {
 
 using SprigTest::Describe;
+using SprigTest::Execute;
+using SprigTest::Hash;
+using SprigTest::Take;
 
 constexpr uint8_t kRecordNames = 1;
-
-uint32_t Hash(const char* name) { return TlxCalculateTextId(name); }
-
-// Describes a returned value and frees its String block the way a host does.
-std::string Take(TlxSprigValue value) {
-  std::string described = Describe(value);
-  if (value.kind == Bravik::kSprigString) BrvFree(reinterpret_cast<void*>(value.payload));
-  return described;
-}
-
-std::string Execute(const char* text) { return Take(TlxSprigExecute(text)); }
 
 // The variable a Reference from TlxSprigGetVar points at.
 TlxSprigValue* Target(const TlxSprigValue& reference) {
