@@ -159,9 +159,8 @@ bool CMemoryManager::GrowRecordStorage() {
   return freeRecords_ != nullptr;
 }
 
-// Neighbouring blocks land in neighbouring buckets; the fold spreads distant address ranges.
 CMemoryManager::Bucket* CMemoryManager::BucketOf(Bucket* buckets, uint32_t bits, uintptr_t address) {
-  return &buckets[((address >> 4) ^ (address >> (4 + bits))) & ((1ull << bits) - 1)];
+  return &buckets[BucketIndex(address, bits)];
 }
 
 CMemoryManager::Bucket* CMemoryManager::BucketOf(uintptr_t address) const {
@@ -208,8 +207,9 @@ void CMemoryManager::GrowBuckets() {
       record = next;
     }
   }
-  buckets_.store(table, std::memory_order_relaxed);
-  bucketBits_.store(oldBits + 1, std::memory_order_relaxed);
+  // Table before bits: a reader that sees the new bits also sees the table they index.
+  buckets_.store(table, std::memory_order_release);
+  bucketBits_.store(oldBits + 1, std::memory_order_release);
   oldTable[0].store(reinterpret_cast<CAllocationRecord*>(retiredBuckets_), std::memory_order_relaxed);
   oldTable[1].store(reinterpret_cast<CAllocationRecord*>(static_cast<uintptr_t>(oldCount)), std::memory_order_relaxed);
   retiredBuckets_ = oldTable;
@@ -290,11 +290,9 @@ void CMemoryManager::UpdateRecord(const void* oldBlock, const void* newBlock, ui
   Link(record);
 }
 
-// Sequence-checked read: a walk that overlapped a change (odd or moved sequence) is retried.
-// Records and replaced bucket tables are never returned to the host while the manager lives,
-// so a walk through stale links reads valid memory; the step bound ends a walk caught in a
-// chain that was relinked under it.
-CAllocationRecord* CMemoryManager::Lookup(const void* block, uint64_t* word) const {
+// The look-up after a walk that overlapped a change (odd or moved sequence): retried until
+// one runs between changes.
+CAllocationRecord* CMemoryManager::LookupRetry(const void* block, uint64_t* word) const {
   const uintptr_t address = reinterpret_cast<uintptr_t>(block);
   for (;;) {
     const uint64_t before = sequence_.load(std::memory_order_acquire);
@@ -302,19 +300,11 @@ CAllocationRecord* CMemoryManager::Lookup(const void* block, uint64_t* word) con
       System::SpinPause();
       continue;
     }
-    CAllocationRecord* found = nullptr;
     uint64_t value = 0;
-    uint32_t steps = 0;
-    for (CAllocationRecord* record = BucketOf(address)->load(std::memory_order_relaxed);
-         record != nullptr && ++steps < (1u << 20); record = record->next.load(std::memory_order_relaxed)) {
-      if (record->address.load(std::memory_order_relaxed) != address) continue;
-      found = record;
-      value = record->sizeAndPool.load(std::memory_order_relaxed);
-      break;
-    }
+    CAllocationRecord* found = Walk(address, &value);
     std::atomic_thread_fence(std::memory_order_acquire);
     if (sequence_.load(std::memory_order_relaxed) != before) continue;
-    if (found == nullptr || (value & kCachedFlag)) return nullptr;
+    if (found == nullptr || (value & kCachedFlag) != 0) return nullptr;
     *word = value;
     return found;
   }
@@ -522,14 +512,9 @@ template class TPool<4>;
 
 // ---- Thread caches ---------------------------------------------------------------------
 
-namespace {
-// The calling thread's cache and the id of the system it belongs to (0: none yet).
-struct CThreadSlot {
-  CThreadCache* cache;
-  uint64_t systemId;
-};
-BRAVIK_FAST_THREAD_LOCAL CThreadSlot t_slot = {nullptr, 0};
+constinit BRAVIK_FAST_THREAD_LOCAL CThreadSlot t_cacheSlot = {nullptr, 0};
 
+namespace {
 // Systems whose caches may be in use, so a thread can tell a live owner from a destroyed one.
 constexpr uint32_t kMaxCachedSystems = 8;
 struct CLiveSystem {
@@ -553,21 +538,33 @@ struct CThreadExitHook {
   }
 };
 thread_local CThreadExitHook t_exitHook;
+
+constexpr uint32_t PoolOfBin(uint32_t bin) { return bin / 8 + 1; }
+// The pool's own class index: pool 4 has no 8-byte class.
+constexpr uint32_t ClassOfBin(uint32_t bin) { return bin % 8 - (bin / 8 == 3 ? 1 : 0); }
 }  // namespace
 
-uint32_t CacheClassIndex(uint32_t pool, uint64_t size) {
-  return pool == 4 ? TPool<4>::ClassIndex(size) : TPool<0>::ClassIndex(size);
+uint64_t CThreadCache::Parked() const {
+  uint64_t parked = 0;
+  for (const std::atomic<uint64_t>& state : states) parked += state.load(std::memory_order_relaxed) & kCountMask;
+  return parked;
+}
+
+uint64_t CThreadCache::HandedOut() const {
+  uint64_t handedOut = 0;
+  for (const std::atomic<uint64_t>& state : states) handedOut += state.load(std::memory_order_relaxed) >> kCountBits;
+  return handedOut;
 }
 
 CThreadCache* CMemorySystem::ThreadCache() {
-  const CThreadSlot slot = t_slot;
-  if (slot.systemId == id_) return slot.cache;
+  const CThreadSlot slot = t_cacheSlot;
+  if (slot.systemId == cacheKey_) return slot.cache;
   return AdoptThreadCache();
 }
 
 // A thread serves one system from a cache; other systems it uses take the locked paths.
 CThreadCache* CMemorySystem::AdoptThreadCache() {
-  if (id_ == 0 || FindLiveSystem(t_slot.systemId) != nullptr) return nullptr;
+  if (cacheKey_ == kNoCacheKey || FindLiveSystem(t_cacheSlot.systemId) != nullptr) return nullptr;
   void* memory = manager_.RawAllocate(sizeof(CThreadCache));
   if (memory == nullptr) return nullptr;
   auto* cache = new (memory) CThreadCache{};
@@ -577,20 +574,19 @@ CThreadCache* CMemorySystem::AdoptThreadCache() {
     if (caches_ != nullptr) caches_->previous = cache;
     caches_ = cache;
   }
-  t_slot = {cache, id_};
+  t_cacheSlot = {cache, id_};
   t_exitHook.armed = true;
   return cache;
 }
 
 void CMemorySystem::ReleaseThreadCache(CThreadCache* cache) {
-  for (uint32_t pool = 1; pool <= 4; ++pool)
-    for (uint32_t index = 0; index < 8; ++index) {
-      CThreadCache::Bin& bin = cache->bins[pool - 1][index];
-      if (bin.count != 0) Flush(pool, index, bin, *cache, bin.count);
-    }
+  for (uint32_t bin = 0; bin < kCacheBins; ++bin) {
+    const uint64_t count = cache->states[bin].load(std::memory_order_relaxed) & CThreadCache::kCountMask;
+    if (count != 0) Flush(*cache, PoolOfBin(bin), bin, static_cast<uint32_t>(count));
+  }
   {
     CLockGuard guard(manager_.Lock());
-    allocations_.fetch_add(cache->allocations.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    allocations_.fetch_add(cache->HandedOut(), std::memory_order_relaxed);
     if (cache->previous != nullptr) cache->previous->next = cache->next;
     else caches_ = cache->next;
     if (cache->next != nullptr) cache->next->previous = cache->previous;
@@ -599,8 +595,8 @@ void CMemorySystem::ReleaseThreadCache(CThreadCache* cache) {
 }
 
 void CMemorySystem::ReleaseCallingThreadCache() {
-  const CThreadSlot slot = t_slot;
-  t_slot = {nullptr, 0};
+  const CThreadSlot slot = t_cacheSlot;
+  t_cacheSlot = {nullptr, 0};
   if (CMemorySystem* system = FindLiveSystem(slot.systemId)) system->ReleaseThreadCache(slot.cache);
 }
 
@@ -624,53 +620,59 @@ void CMemorySystem::GiveBatch(uint32_t pool, uint32_t classIndex, void* const* b
   }
 }
 
-// Takes a batch from the class and records it as parked; blocks that got no record go back.
-bool CMemorySystem::Refill(uint32_t pool, uint32_t classIndex, CThreadCache::Bin& bin, CThreadCache& cache) {
+// Takes a batch from the class into an empty bin, recorded as parked; blocks that got no record
+// go back.
+bool CMemorySystem::Refill(CThreadCache& cache, uint32_t pool, uint32_t bin) {
   void* blocks[kCacheBatch];
   CAllocationRecord* records[kCacheBatch];
-  const uint32_t taken = TakeBatch(pool, classIndex, blocks, kCacheBatch);
+  const uint32_t taken = TakeBatch(pool, ClassOfBin(bin), blocks, kCacheBatch);
   const uint32_t recorded = manager_.AddRecords(blocks, taken, PackSizeAndPool(0, pool) | kCachedFlag, records);
-  if (recorded < taken) GiveBatch(pool, classIndex, blocks + recorded, taken - recorded);
-  for (uint32_t i = 0; i < recorded; ++i) bin.entries[bin.count++] = {blocks[i], records[i]};
-  cache.parked.store(cache.parked.load(std::memory_order_relaxed) + recorded, std::memory_order_relaxed);
+  if (recorded < taken) GiveBatch(pool, ClassOfBin(bin), blocks + recorded, taken - recorded);
+  const uint64_t state = cache.states[bin].load(std::memory_order_relaxed);
+  const uint64_t parked = state & CThreadCache::kCountMask;
+  for (uint32_t i = 0; i < recorded; ++i) cache.entries[bin][parked + i] = {blocks[i], records[i]};
+  cache.states[bin].store(state + recorded, std::memory_order_relaxed);
   return recorded != 0;
 }
 
 // Returns the oldest `count` parked blocks of a bin to their class, records released.
-void CMemorySystem::Flush(uint32_t pool, uint32_t classIndex, CThreadCache::Bin& bin, CThreadCache& cache,
-                          uint32_t count) {
+void CMemorySystem::Flush(CThreadCache& cache, uint32_t pool, uint32_t bin, uint32_t count) {
   void* blocks[kCacheCapacity];
   CAllocationRecord* records[kCacheCapacity];
+  CThreadCache::Entry* entries = cache.entries[bin];
   for (uint32_t i = 0; i < count; ++i) {
-    blocks[i] = bin.entries[i].block;
-    records[i] = bin.entries[i].record;
+    blocks[i] = entries[i].block;
+    records[i] = entries[i].record;
   }
   manager_.RemoveRecords(records, count);
-  GiveBatch(pool, classIndex, blocks, count);
-  std::memmove(bin.entries, bin.entries + count, (bin.count - count) * sizeof(CThreadCache::Entry));
-  bin.count -= count;
-  cache.parked.store(cache.parked.load(std::memory_order_relaxed) - count, std::memory_order_relaxed);
+  GiveBatch(pool, ClassOfBin(bin), blocks, count);
+  const uint64_t state = cache.states[bin].load(std::memory_order_relaxed);
+  std::memmove(entries, entries + count, ((state & CThreadCache::kCountMask) - count) * sizeof(CThreadCache::Entry));
+  cache.states[bin].store(state - count, std::memory_order_relaxed);
 }
 
 void* CMemorySystem::CachedAllocate(CThreadCache& cache, uint64_t size, uint32_t pool) {
-  const uint32_t classIndex = CacheClassIndex(pool, size);
-  CThreadCache::Bin& bin = cache.bins[pool - 1][classIndex];
-  if (bin.count == 0 && !Refill(pool, classIndex, bin, cache)) return nullptr;
-  const CThreadCache::Entry entry = bin.entries[--bin.count];
-  cache.parked.store(cache.parked.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
-  cache.allocations.store(cache.allocations.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  const uint32_t bin = CacheBin(pool, size);
+  std::atomic<uint64_t>& state = cache.states[bin];
+  if ((state.load(std::memory_order_relaxed) & CThreadCache::kCountMask) == 0 && !Refill(cache, pool, bin))
+    return nullptr;
+  const uint64_t value = state.load(std::memory_order_relaxed);
+  state.store(value + CThreadCache::kHandOut, std::memory_order_relaxed);
+  const CThreadCache::Entry entry = cache.entries[bin][(value & CThreadCache::kCountMask) - 1];
   entry.record->sizeAndPool.store(PackSizeAndPool(size, pool), std::memory_order_release);
   return entry.block;
 }
 
 void CMemorySystem::CachedFree(CThreadCache& cache, void* block, CAllocationRecord* record, uint64_t word) {
   const uint32_t pool = static_cast<uint32_t>(word >> kPoolShift);
-  const uint32_t classIndex = CacheClassIndex(pool, word & kSizeMask);
-  CThreadCache::Bin& bin = cache.bins[pool - 1][classIndex];
-  if (bin.count == kCacheCapacity) Flush(pool, classIndex, bin, cache, kCacheBatch);
+  const uint32_t bin = CacheBin(pool, word & kSizeMask);
+  std::atomic<uint64_t>& state = cache.states[bin];
+  if ((state.load(std::memory_order_relaxed) & CThreadCache::kCountMask) == kCacheCapacity)
+    Flush(cache, pool, bin, kCacheBatch);
+  const uint64_t value = state.load(std::memory_order_relaxed);
   record->sizeAndPool.store(word | kCachedFlag, std::memory_order_release);
-  bin.entries[bin.count++] = {block, record};
-  cache.parked.store(cache.parked.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  cache.entries[bin][value & CThreadCache::kCountMask] = {block, record};
+  state.store(value + 1, std::memory_order_relaxed);
 }
 
 // ---- CMemorySystem ---------------------------------------------------------------------
@@ -705,6 +707,7 @@ CMemorySystem* CMemorySystem::Create(System::AllocateFunction allocate, System::
     entry.system.store(system, std::memory_order_release);
     entry.id.store(id, std::memory_order_release);
     system->id_ = id;
+    system->cacheKey_ = id;
     break;
   }
   return system;
@@ -717,7 +720,7 @@ void CMemorySystem::Destroy(CMemorySystem* system) {
     entry.system.store(nullptr, std::memory_order_release);
     entry.id.store(0, std::memory_order_release);
   }
-  if (t_slot.systemId == system->id_) t_slot = {nullptr, 0};
+  if (t_cacheSlot.systemId == system->id_) t_cacheSlot = {nullptr, 0};
   // Caches of other threads go with the pools; those threads find their system gone.
   while (CThreadCache* cache = system->caches_) {
     system->caches_ = cache->next;
@@ -736,8 +739,7 @@ void CMemorySystem::Destroy(CMemorySystem* system) {
 uint64_t CMemorySystem::Allocations() {
   CLockGuard guard(manager_.Lock());
   uint64_t total = allocations_.load(std::memory_order_relaxed);
-  for (CThreadCache* cache = caches_; cache != nullptr; cache = cache->next)
-    total += cache->allocations.load(std::memory_order_relaxed);
+  for (CThreadCache* cache = caches_; cache != nullptr; cache = cache->next) total += cache->HandedOut();
   return total;
 }
 
@@ -745,7 +747,7 @@ uint64_t CMemorySystem::LiveBlocks() {
   CLockGuard guard(manager_.Lock());
   uint64_t parked = 0;
   for (CThreadCache* cache = caches_; cache != nullptr; cache = cache->next)
-    parked += cache->parked.load(std::memory_order_relaxed);
+    parked += cache->Parked();
   return manager_.RecordCount() - parked;
 }
 
@@ -792,7 +794,7 @@ void* CMemorySystem::PoolReallocate(uint32_t pool, void* block, uint64_t oldSize
   }
 }
 
-void* CMemorySystem::Allocate(uint64_t size, uint32_t pool) {
+void* CMemorySystem::AllocateSlow(uint64_t size, uint32_t pool) {
   if (size == 0 || size > kMaxBlockSize) return nullptr;
   const uint32_t recorded = RecordedPool(pool);
   if (recorded != 0 && size <= TPool<0>::kLargestClass) {
@@ -808,11 +810,8 @@ void* CMemorySystem::Allocate(uint64_t size, uint32_t pool) {
   return block;
 }
 
-bool CMemorySystem::Free(void* block) {
-  if (block == nullptr) return false;
-  uint64_t word = 0;
-  CAllocationRecord* record = manager_.Lookup(block, &word);
-  if (record == nullptr) return false;
+// A block the inline path could not park: no cache yet, a full bin, or not a small block.
+bool CMemorySystem::FreeSlow(void* block, CAllocationRecord* record, uint64_t word) {
   const bool small = (word >> kPoolShift) != 0 && (word & kSizeMask) <= TPool<0>::kLargestClass;
   if (small) {
     if (CThreadCache* cache = ThreadCache()) {

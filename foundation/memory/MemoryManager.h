@@ -4,10 +4,12 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
 #include "foundation/system/Platform.h"
+#include "foundation/system/ThreadLocal.h"
 
 namespace Bravik::Memory {
 
@@ -88,7 +90,17 @@ class CMemoryManager {
 
   // Lock-free look-up: the record of block and a consistent copy of its size-and-pool word,
   // or null. Writers bump a sequence number around every change of the table, readers retry.
-  CAllocationRecord* Lookup(const void* block, uint64_t* word) const;
+  CAllocationRecord* Lookup(const void* block, uint64_t* word) const {
+    const uint64_t before = sequence_.load(std::memory_order_acquire);
+    uint64_t value = 0;
+    CAllocationRecord* found = Walk(reinterpret_cast<uintptr_t>(block), &value);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    // One test for both "a writer was inside" (odd) and "a writer came and went" (moved).
+    if (((before & 1) | (sequence_.load(std::memory_order_relaxed) ^ before)) != 0) return LookupRetry(block, word);
+    if (found == nullptr || (value & kCachedFlag) != 0) return nullptr;
+    *word = value;
+    return found;
+  }
   // Batch forms for thread caches: records every block with `word`, returns how many got one.
   uint32_t AddRecords(void* const* blocks, uint32_t count, uint64_t word, CAllocationRecord** records);
   void RemoveRecords(CAllocationRecord* const* records, uint32_t count);
@@ -109,6 +121,29 @@ class CMemoryManager {
   friend class CWriteSection;
   using Bucket = std::atomic<CAllocationRecord*>;
 
+  // Ends a walk caught in a chain that was relinked under it.
+  static constexpr uint32_t kMaxWalk = 1u << 20;
+
+  // Neighbouring blocks land in neighbouring buckets; the fold spreads distant address ranges.
+  static uint64_t BucketIndex(uintptr_t address, uint32_t bits) {
+    return ((address >> 4) ^ (address >> (4 + bits))) & ((uint64_t{1} << bits) - 1);
+  }
+  // The chain walk of a look-up, without the sequence check. Records and replaced tables are
+  // never returned to the host while the manager lives, so stale links still lead to valid memory.
+  CAllocationRecord* Walk(uintptr_t address, uint64_t* value) const {
+    // Bits first: the table read after them is never smaller than they say.
+    const uint32_t bits = bucketBits_.load(std::memory_order_acquire);
+    const Bucket* buckets = buckets_.load(std::memory_order_acquire);
+    uint32_t steps = 0;
+    for (CAllocationRecord* record = buckets[BucketIndex(address, bits)].load(std::memory_order_relaxed);
+         record != nullptr && ++steps < kMaxWalk; record = record->next.load(std::memory_order_relaxed)) {
+      if (record->address.load(std::memory_order_relaxed) != address) continue;
+      *value = record->sizeAndPool.load(std::memory_order_relaxed);
+      return record;
+    }
+    return nullptr;
+  }
+  CAllocationRecord* LookupRetry(const void* block, uint64_t* word) const;
   bool GrowRecordStorage();
   void GrowBuckets();
   static Bucket* BucketOf(Bucket* buckets, uint32_t bits, uintptr_t address);
@@ -190,24 +225,48 @@ class TPool {
 
 constexpr uint32_t kCacheCapacity = 32;  // blocks a thread keeps per size class
 constexpr uint32_t kCacheBatch = 16;     // blocks moved per refill or flush
+constexpr uint32_t kCacheBins = 4 * 8;   // eight classes per pool; pool 4's 8-byte bin stays empty
+
+// Bin of a small block (pool 1 to 4, size 1 to 1024): the pool's eight bins by power-of-two class.
+inline uint32_t CacheBin(uint32_t pool, uint64_t size) {
+  const uint32_t shift = static_cast<uint32_t>(std::bit_width(size - 1));
+  const uint32_t first = pool == 4 ? 4 : 3;
+  return (pool - 1) * 8 + (shift > first ? shift : first) - 3;
+}
+
+// Cache key of a system whose threads take the locked paths: no thread slot ever holds it.
+constexpr uint64_t kNoCacheKey = ~0ull;
 
 // A thread's private stock of small blocks, one bin per pool and size class, so that the common
 // allocate and free take no lock. Parked blocks keep their records, flagged as not handed out.
 struct CThreadCache {
+  // One word per bin, written by the owner only: the parked count in the low bits and the blocks
+  // this bin handed out above them, so a hand-out is a single add and statistics add up the rest.
+  static constexpr uint32_t kCountBits = 6;
+  static constexpr uint64_t kCountMask = (1ull << kCountBits) - 1;
+  static constexpr uint64_t kHandOut = kCountMask;  // one more handed out, one fewer parked
+  static_assert(kCacheCapacity <= kCountMask);
+
   struct Entry {
     void* block;
     CAllocationRecord* record;
   };
-  struct Bin {
-    uint32_t count;
-    Entry entries[kCacheCapacity];
-  };
+  std::atomic<uint64_t> states[kCacheBins];
+  Entry entries[kCacheBins][kCacheCapacity];
   CThreadCache* previous;
   CThreadCache* next;
-  std::atomic<uint64_t> parked;       // written by the owner only; summed by statistics
-  std::atomic<uint64_t> allocations;  // blocks handed out through this cache; owner writes
-  Bin bins[4][8];
+
+  uint64_t Parked() const;
+  uint64_t HandedOut() const;
 };
+
+// The calling thread's cache and the id of the system it belongs to (0: none yet). Declared here
+// so the allocate and free fast paths inline into their callers.
+struct CThreadSlot {
+  CThreadCache* cache;
+  uint64_t systemId;
+};
+extern constinit BRAVIK_FAST_THREAD_LOCAL CThreadSlot t_cacheSlot;
 
 // The manager with its four pools; the unit behind the process-wide allocator.
 class CMemorySystem {
@@ -221,10 +280,52 @@ class CMemorySystem {
   // Returns the calling thread's cache to its system, if that system still exists.
   static void ReleaseCallingThreadCache();
 
-  void* Allocate(uint64_t size, uint32_t pool);
+  // The common case, a small block from the calling thread's cache, inline; the rest out of line.
+  void* Allocate(uint64_t size, uint32_t pool) {
+    // size - 1 wraps for 0, which the slow path turns into null.
+    if (pool - 1 < 4 && size - 1 < TPool<0>::kLargestClass) {
+      const CThreadSlot slot = t_cacheSlot;
+      if (slot.systemId == cacheKey_) {
+        const uint32_t bin = CacheBin(pool, size);
+        std::atomic<uint64_t>& state = slot.cache->states[bin];
+        const uint64_t value = state.load(std::memory_order_relaxed);
+        const uint64_t count = value & CThreadCache::kCountMask;
+        if (count != 0) {
+          state.store(value + CThreadCache::kHandOut, std::memory_order_relaxed);
+          const CThreadCache::Entry entry = slot.cache->entries[bin][count - 1];
+          entry.record->sizeAndPool.store(PackSizeAndPool(size, pool), std::memory_order_release);
+          return entry.block;
+        }
+      }
+    }
+    return AllocateSlow(size, pool);
+  }
   void* Reallocate(void* block, uint64_t size, uint32_t pool);
   // False for null and for blocks this system did not hand out.
-  bool Free(void* block);
+  bool Free(void* block) {
+    if (block == nullptr) return false;
+    uint64_t word = 0;
+    CAllocationRecord* record = manager_.Lookup(block, &word);
+    if (record == nullptr) return false;
+    const uint32_t pool = static_cast<uint32_t>(word >> kPoolShift);
+    const uint64_t size = word & kSizeMask;
+    if (pool != 0 && size <= TPool<0>::kLargestClass) {
+      const CThreadSlot slot = t_cacheSlot;
+      if (slot.systemId == cacheKey_) {
+        const uint32_t bin = CacheBin(pool, size);
+        std::atomic<uint64_t>& state = slot.cache->states[bin];
+        const uint64_t value = state.load(std::memory_order_relaxed);
+        const uint64_t count = value & CThreadCache::kCountMask;
+        if (count < kCacheCapacity) {
+          record->sizeAndPool.store(word | kCachedFlag, std::memory_order_release);
+          slot.cache->entries[bin][count] = {block, record};
+          state.store(value + 1, std::memory_order_relaxed);
+          return true;
+        }
+      }
+    }
+    return FreeSlow(block, record, word);
+  }
   uint64_t BlockSize(const void* block);
   uint32_t BlockPool(const void* block);
   // Blocks handed out and not freed (parked blocks excluded).
@@ -242,8 +343,10 @@ class CMemorySystem {
   CThreadCache* ThreadCache();
   CThreadCache* AdoptThreadCache();
   void ReleaseThreadCache(CThreadCache* cache);
-  bool Refill(uint32_t pool, uint32_t classIndex, CThreadCache::Bin& bin, CThreadCache& cache);
-  void Flush(uint32_t pool, uint32_t classIndex, CThreadCache::Bin& bin, CThreadCache& cache, uint32_t count);
+  bool Refill(CThreadCache& cache, uint32_t pool, uint32_t bin);
+  void Flush(CThreadCache& cache, uint32_t pool, uint32_t bin, uint32_t count);
+  [[gnu::noinline]] void* AllocateSlow(uint64_t size, uint32_t pool);
+  [[gnu::noinline]] bool FreeSlow(void* block, CAllocationRecord* record, uint64_t word);
   void* CachedAllocate(CThreadCache& cache, uint64_t size, uint32_t pool);
   void CachedFree(CThreadCache& cache, void* block, CAllocationRecord* record, uint64_t word);
   bool UncachedFree(void* block);
@@ -261,12 +364,11 @@ class CMemorySystem {
   TPool<3> pool3_;
   TPool<4> pool4_;
   uint64_t id_ = 0;                       // never reused, so a thread can tell a stale cache
+  uint64_t cacheKey_ = kNoCacheKey;       // id_ when threads may cache, else matching no thread
   std::atomic<uint64_t> allocations_{0};  // outside caches, and those of ended threads
   CThreadCache* caches_ = nullptr;        // registry, under the manager lock
 };
 
-// Size class of a small block in pool 1 to 4 (pool 4 starts at 16 bytes).
-uint32_t CacheClassIndex(uint32_t pool, uint64_t size);
 
 // Recorded selector of a request: pools 1 to 4 keep theirs, everything else is the core.
 constexpr uint32_t RecordedPool(uint32_t selector) { return selector >= 1 && selector <= 4 ? selector : 0; }
