@@ -222,7 +222,9 @@ CAllocationRecord* CMemoryManager::NewRecord(uintptr_t address, uint64_t word) {
   record->address.store(address, std::memory_order_relaxed);
   record->sizeAndPool.store(word, std::memory_order_relaxed);
   Link(record);
-  if (++liveRecords_ > 2 * BucketCount()) GrowBuckets();
+  // At most one record per bucket on average: a free with a million live blocks then walks
+  // about as few records, each a likely cache miss, as with a thousand.
+  if (++liveRecords_ > BucketCount()) GrowBuckets();
   return record;
 }
 
