@@ -655,26 +655,16 @@ void CMemorySystem::Flush(CThreadCache& cache, uint32_t pool, uint32_t bin, uint
 
 void* CMemorySystem::CachedAllocate(CThreadCache& cache, uint64_t size, uint32_t pool) {
   const uint32_t bin = CacheBin(pool, size);
-  std::atomic<uint64_t>& state = cache.states[bin];
-  if ((state.load(std::memory_order_relaxed) & CThreadCache::kCountMask) == 0 && !Refill(cache, pool, bin))
-    return nullptr;
-  const uint64_t value = state.load(std::memory_order_relaxed);
-  state.store(value + CThreadCache::kHandOut, std::memory_order_relaxed);
-  const CThreadCache::Entry entry = cache.entries[bin][(value & CThreadCache::kCountMask) - 1];
-  entry.record->sizeAndPool.store(PackSizeAndPool(size, pool), std::memory_order_release);
-  return entry.block;
+  if (void* block = HandOutParked(cache, bin, size, pool)) return block;
+  return Refill(cache, pool, bin) ? HandOutParked(cache, bin, size, pool) : nullptr;
 }
 
 void CMemorySystem::CachedFree(CThreadCache& cache, void* block, CAllocationRecord* record, uint64_t word) {
   const uint32_t pool = static_cast<uint32_t>(word >> kPoolShift);
   const uint32_t bin = CacheBin(pool, word & kSizeMask);
-  std::atomic<uint64_t>& state = cache.states[bin];
-  if ((state.load(std::memory_order_relaxed) & CThreadCache::kCountMask) == kCacheCapacity)
-    Flush(cache, pool, bin, kCacheBatch);
-  const uint64_t value = state.load(std::memory_order_relaxed);
-  record->sizeAndPool.store(word | kCachedFlag, std::memory_order_release);
-  cache.entries[bin][value & CThreadCache::kCountMask] = {block, record};
-  state.store(value + 1, std::memory_order_relaxed);
+  if (Park(cache, bin, block, record, word)) return;
+  Flush(cache, pool, bin, kCacheBatch);
+  Park(cache, bin, block, record, word);
 }
 
 // ---- CMemorySystem ---------------------------------------------------------------------

@@ -286,16 +286,7 @@ class CMemorySystem {
     if (pool - 1 < 4 && size - 1 < TPool<0>::kLargestClass) {
       const CThreadSlot slot = t_cacheSlot;
       if (slot.systemId == cacheKey_) {
-        const uint32_t bin = CacheBin(pool, size);
-        std::atomic<uint64_t>& state = slot.cache->states[bin];
-        const uint64_t value = state.load(std::memory_order_relaxed);
-        const uint64_t count = value & CThreadCache::kCountMask;
-        if (count != 0) {
-          state.store(value + CThreadCache::kHandOut, std::memory_order_relaxed);
-          const CThreadCache::Entry entry = slot.cache->entries[bin][count - 1];
-          entry.record->sizeAndPool.store(PackSizeAndPool(size, pool), std::memory_order_release);
-          return entry.block;
-        }
+        if (void* block = HandOutParked(*slot.cache, CacheBin(pool, size), size, pool)) return block;
       }
     }
     return AllocateSlow(size, pool);
@@ -311,18 +302,7 @@ class CMemorySystem {
     const uint64_t size = word & kSizeMask;
     if (pool != 0 && size <= TPool<0>::kLargestClass) {
       const CThreadSlot slot = t_cacheSlot;
-      if (slot.systemId == cacheKey_) {
-        const uint32_t bin = CacheBin(pool, size);
-        std::atomic<uint64_t>& state = slot.cache->states[bin];
-        const uint64_t value = state.load(std::memory_order_relaxed);
-        const uint64_t count = value & CThreadCache::kCountMask;
-        if (count < kCacheCapacity) {
-          record->sizeAndPool.store(word | kCachedFlag, std::memory_order_release);
-          slot.cache->entries[bin][count] = {block, record};
-          state.store(value + 1, std::memory_order_relaxed);
-          return true;
-        }
-      }
+      if (slot.systemId == cacheKey_ && Park(*slot.cache, CacheBin(pool, size), block, record, word)) return true;
     }
     return FreeSlow(block, record, word);
   }
@@ -340,6 +320,28 @@ class CMemorySystem {
  private:
   CMemorySystem(System::AllocateFunction allocate, System::ReallocateFunction reallocate,
                 System::FreeFunction release, uint64_t limit, uint32_t l1DataCacheBytes);
+  // The newest parked block of a bin, recorded as handed out with its size; null when none.
+  static void* HandOutParked(CThreadCache& cache, uint32_t bin, uint64_t size, uint32_t pool) {
+    std::atomic<uint64_t>& state = cache.states[bin];
+    const uint64_t value = state.load(std::memory_order_relaxed);
+    const uint64_t count = value & CThreadCache::kCountMask;
+    if (count == 0) return nullptr;
+    state.store(value + CThreadCache::kHandOut, std::memory_order_relaxed);
+    const CThreadCache::Entry entry = cache.entries[bin][count - 1];
+    entry.record->sizeAndPool.store(PackSizeAndPool(size, pool), std::memory_order_release);
+    return entry.block;
+  }
+  // Parks a freed block with its record flagged as not handed out; false when the bin is full.
+  static bool Park(CThreadCache& cache, uint32_t bin, void* block, CAllocationRecord* record, uint64_t word) {
+    std::atomic<uint64_t>& state = cache.states[bin];
+    const uint64_t value = state.load(std::memory_order_relaxed);
+    const uint64_t count = value & CThreadCache::kCountMask;
+    if (count == kCacheCapacity) return false;
+    record->sizeAndPool.store(word | kCachedFlag, std::memory_order_release);
+    cache.entries[bin][count] = {block, record};
+    state.store(value + 1, std::memory_order_relaxed);
+    return true;
+  }
   CThreadCache* ThreadCache();
   CThreadCache* AdoptThreadCache();
   void ReleaseThreadCache(CThreadCache* cache);
@@ -368,7 +370,6 @@ class CMemorySystem {
   std::atomic<uint64_t> allocations_{0};  // outside caches, and those of ended threads
   CThreadCache* caches_ = nullptr;        // registry, under the manager lock
 };
-
 
 // Recorded selector of a request: pools 1 to 4 keep theirs, everything else is the core.
 constexpr uint32_t RecordedPool(uint32_t selector) { return selector >= 1 && selector <= 4 ? selector : 0; }
