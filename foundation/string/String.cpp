@@ -176,7 +176,7 @@ void CMutableString::AssignPieces(CStringPieceList&& list) {
 
 // ---- CStringIterator ----
 
-void CStringIterator::Next() {
+void CStringIterator::NextDecoded() {
   const auto* at = static_cast<const uint8_t*>(m_text.GetData());
   if (at == nullptr) return;
   uint32_t cp;
@@ -206,7 +206,7 @@ void CStringIterator::Advance(uint64_t count) {
   while (count-- > 0 && !AtEnd()) Next();
 }
 
-uint32_t CStringIterator::Current() const {
+uint32_t CStringIterator::CurrentDecoded() const {
   const auto* at = static_cast<const uint8_t*>(m_text.GetData());
   if (at == nullptr) return 0;
   uint32_t cp;
@@ -214,7 +214,7 @@ uint32_t CStringIterator::Current() const {
   return cp;
 }
 
-bool CStringIterator::AtEnd() const {
+bool CStringIterator::AtEndDecoded() const {
   const auto* at = static_cast<const uint8_t*>(m_text.GetData());
   if (at == nullptr) return true;
   uint32_t cp;

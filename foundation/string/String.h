@@ -136,13 +136,30 @@ class CStringIterator {
   explicit CStringIterator(const IString& text) : m_text(text.GetData(), text.GetEncoding()) {}
   CStringIterator(const void* data, StringEncoding encoding) : m_text(data, encoding) {}
 
-  void Next();
+  // The ASCII characters of UTF-8 text, the common case of the tokenizer, decode inline.
+  void Next() {
+    const uint8_t* at = Here();
+    if (at != nullptr && *at != 0 && *at < 0x80 && m_text.GetEncoding() == kUtf8) {
+      ++m_offset;
+      ++m_index;
+    } else {
+      NextDecoded();
+    }
+  }
   void Previous();
   void Advance(uint64_t count);
   // Code point of the current character; 0 at the terminator or for a null text.
-  uint32_t Current() const;
+  uint32_t Current() const {
+    const uint8_t* at = Here();
+    if (at != nullptr && *at < 0x80 && m_text.GetEncoding() == kUtf8) return *at;
+    return CurrentDecoded();
+  }
   // True at the terminator (or for a null text).
-  bool AtEnd() const;
+  bool AtEnd() const {
+    const uint8_t* at = Here();
+    if (at != nullptr && *at != 0 && m_text.GetEncoding() == kUtf8) return false;
+    return AtEndDecoded();
+  }
 
   uint64_t GetIndex() const { return m_index; }
   uint64_t GetByteOffset() const { return m_offset; }
@@ -151,6 +168,14 @@ class CStringIterator {
   const CString& GetText() const { return m_text; }
 
  private:
+  const uint8_t* Here() const {
+    const auto* data = static_cast<const uint8_t*>(m_text.GetData());
+    return data == nullptr ? nullptr : data + m_offset;
+  }
+  void NextDecoded();
+  uint32_t CurrentDecoded() const;
+  bool AtEndDecoded() const;
+
   CString m_text;
   uint64_t m_index = 0;
   uint64_t m_offset = 0;
