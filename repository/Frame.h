@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "repository/Repository.h"
+#include "sprig/Value.h"
 
 namespace Quorin {
 
@@ -34,6 +35,14 @@ R Guard(R absent, F&& body) {
   } catch (...) {
     return absent;
   }
+}
+
+// Script values cross the frame as two whole words (see SValueWords).
+template <typename F>
+TlxSprigValue Guard(const TlxSprigValue& absent, F&& body) {
+  return Sprig::FromWords(Guard(Sprig::ToWords(absent), [&](Repository& repository) {
+    return Sprig::ToWords(std::forward<F>(body)(repository));
+  }));
 }
 
 template <typename F>

@@ -382,12 +382,24 @@ TlxSprigValue ExecuteText(Repository& repository, const char* text) {
   return result.Take();
 }
 
-TlxSprigValue ExecuteExpression(Repository& repository, const TlxSprigExpression* expression) {
-  if (expression == nullptr || expression->root == nullptr) return InvalidValue();
+namespace {
+// Out of line: its locals would otherwise make the scalar path build its value in memory.
+[[gnu::noinline]] Sprig::SValueWords EvaluateGenerally(CScriptState& state, const Sprig::INode* root) {
   Sprig::CTempValue result;
-  Sprig::EvaluateTree(GetScriptState(repository), static_cast<const Sprig::INode*>(expression->root),
-                      result.Get());
-  return result.Take();
+  Sprig::EvaluateTree(state, root, result.Get(), false);
+  return Sprig::ToWords(result.Take());
+}
+}  // namespace
+
+Sprig::SValueWords ExecuteExpression(Repository& repository, const TlxSprigExpression* expression) {
+  Sprig::Scalar scalar = Sprig::MakeScalar(Bravik::kSprigInvalid, 0);
+  if (expression != nullptr && expression->root != nullptr) {
+    CScriptState& state = GetScriptState(repository);
+    const auto* root = static_cast<const Sprig::INode*>(expression->root);
+    scalar = Sprig::EvaluateScalarTree(state, root);
+    if (scalar == Sprig::kNoScalar) return EvaluateGenerally(state, root);
+  }
+  return Sprig::ScalarWords(scalar);
 }
 
 TlxSprigValue GetVariableSilently(Repository& repository, const char* name) {

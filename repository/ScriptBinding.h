@@ -15,6 +15,7 @@
 #include "foundation/container/WeakTypeStorage.h"
 #include "repository/Repository.h"
 #include "sprig/ScriptState.h"
+#include "sprig/Value.h"
 
 namespace Quorin {
 
@@ -150,7 +151,7 @@ void FreeExpression(TlxSprigExpression* expression);
 // Takes one more reference to the handle's tree into a new handle (for holders that share it).
 TlxSprigExpression* ShareExpression(const TlxSprigExpression* expression);
 TlxSprigValue ExecuteText(Repository& repository, const char* text);
-TlxSprigValue ExecuteExpression(Repository& repository, const TlxSprigExpression* expression);
+Sprig::SValueWords ExecuteExpression(Repository& repository, const TlxSprigExpression* expression);
 TlxSprigValue GetVariableSilently(Repository& repository, const char* name);
 bool VariableExists(Repository& repository, const char* name);
 void* CreateNamespace(Repository& repository, const char* name);

@@ -84,6 +84,7 @@ class TOpNode_Internal : public INode_Internal {
            Kind == kOpSubtract;
   }
   uint32_t GetKind() const override { return Kind; }
+  Scalar EvaluateScalar(CEvaluationContext& context, uint32_t depth) const override;
 
  protected:
   void EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const override;
@@ -207,6 +208,48 @@ void TOpNode_Internal<Kind>::EvaluateBinary(CEvaluationContext& context, TlxSpri
   kBinaryOperations[Kind](out, leftValue.Get(), rightValue.Get());
 }
 
+// Operators whose scalar evaluation applies: the pure ones (no step, assignment or comma).
+constexpr bool HasScalarRule(uint32_t kind) {
+  return kind == kOpNot || kind == kOpBitNot || (kind >= kOpMultiply && kind < kOpAssign);
+}
+
+// The binary rules, right operand evaluated first as in EvaluateBinary; the frequent ones inline,
+// the others through the operation of Value.h.
+template <uint32_t Kind>
+Scalar ScalarBinary(Scalar a, Scalar b) {
+  switch (Kind) {
+    case kOpLess + 0: return ScalarCompare(a, b, [](auto x, auto y) { return !(x >= y); });
+    case kOpLess + 1: return ScalarCompare(a, b, [](auto x, auto y) { return !(x > y); });
+    case kOpLess + 2: return ScalarCompare(a, b, [](auto x, auto y) { return x > y; });
+    case kOpLess + 3: return ScalarCompare(a, b, [](auto x, auto y) { return x >= y; });
+    case kOpEqual: return ScalarBoolean(ScalarEquals(a, b));
+    case kOpNotEqual: return ScalarBoolean(!ScalarEquals(a, b));
+    case kOpLogicalAnd: return ScalarBoolean(ScalarAsBoolean(a) && ScalarAsBoolean(b));
+    case kOpLogicalOr: return ScalarBoolean(ScalarAsBoolean(a) || ScalarAsBoolean(b));
+    default: return ApplyScalar(kBinaryOperations[Kind], a, b);
+  }
+}
+
+template <uint32_t Kind>
+Scalar TOpNode_Internal<Kind>::EvaluateScalar(CEvaluationContext& context, uint32_t depth) const {
+  if constexpr (!HasScalarRule(Kind)) {
+    return kNoScalar;
+  } else {
+    if (depth >= kMaxEvaluationDepth || right == nullptr) return kNoScalar;
+    const Scalar rightValue = right->EvaluateScalar(context, depth + 1);
+    if (rightValue == kNoScalar) return kNoScalar;
+    if constexpr (Kind == kOpNot || Kind == kOpBitNot) {
+      if (left != nullptr) return kNoScalar;  // the general evaluation raises
+      return Kind == kOpNot ? ScalarLogicalNot(rightValue) : ApplyScalar(BitNot, rightValue);
+    } else {
+      if (left == nullptr) return Kind == kOpSubtract ? ApplyScalar(Negate, rightValue) : kNoScalar;
+      const Scalar leftValue = left->EvaluateScalar(context, depth + 1);
+      if (leftValue == kNoScalar) return kNoScalar;
+      return ScalarBinary<Kind>(leftValue, rightValue);
+    }
+  }
+}
+
 constexpr uint32_t kNodePool = Memory::PoolForAlignment(alignof(INode_Internal));
 
 using NodeFactory = INode_Internal* (*)();
@@ -271,13 +314,27 @@ void DestroyTree(INode* root) {
 
 INode_Internal* CreateOperatorNode(uint32_t kind) { return kOperatorFactories[kind](); }
 
-void EvaluateTree(CScriptState& state, const INode* root, TlxSprigValue& out) {
+void EvaluateTree(CScriptState& state, const INode* root, TlxSprigValue& out, bool tryScalar) {
   if (root == nullptr) {
     SetInvalid(out);
     return;
   }
+  if (tryScalar) {
+    const Scalar scalar = EvaluateScalarTree(state, root);
+    if (scalar != kNoScalar) {
+      out = FromScalar(scalar);
+      return;
+    }
+  }
   CEvaluationContext context{state};
   static_cast<const INode_Internal*>(root)->Evaluate(context, out);
+}
+
+Scalar EvaluateScalarTree(CScriptState& state, const INode* root) {
+  const auto* node = static_cast<const INode_Internal*>(root);
+  if (node == nullptr || node->GetKind() == kOperatorCount) return kNoScalar;
+  CEvaluationContext context{state};
+  return node->EvaluateScalar(context, 0);
 }
 
 // ---- Constants ----
@@ -313,6 +370,19 @@ void CVarNode_Internal::EvaluateNode(CEvaluationContext& context, TlxSprigValue&
   } catch (const CSprigException& error) {
     throw error.WithPosition(position);
   }
+}
+
+// A variable read creates what it names, which a general evaluation would create the same way;
+// a failed look-up is left to that evaluation to report.
+Scalar CVarNode_Internal::EvaluateScalar(CEvaluationContext& context, uint32_t depth) const {
+  if (depth >= kMaxEvaluationDepth || (m_parsed.member && m_parsed.scope != EVariableScope::kGlobal)) return kNoScalar;
+  const TlxSprigValue* entry;
+  try {
+    entry = Entry(context, false);
+  } catch (...) {
+    return kNoScalar;
+  }
+  return entry != nullptr ? ToScalar(Resolve(*entry)) : MakeScalar(kSprigInvalid, 0);
 }
 
 // Writes through a Reference to the variable; a member or a name that silent look-up did not

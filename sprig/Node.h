@@ -7,6 +7,7 @@
 
 #include "foundation/container/Array.h"
 #include "foundation/string/String.h"
+#include "sprig/Scalar.h"
 #include "sprig/ScriptState.h"
 #include "sprig/Value.h"
 
@@ -24,6 +25,11 @@ constexpr uint8_t kOpNot = 6;
 constexpr uint8_t kOpBitNot = 7;
 constexpr uint8_t kOpMultiply = 8;
 constexpr uint8_t kOpSubtract = 12;
+constexpr uint8_t kOpLess = 15;  // then LessEqual, Greater, GreaterEqual
+constexpr uint8_t kOpEqual = 19;
+constexpr uint8_t kOpNotEqual = 20;
+constexpr uint8_t kOpLogicalAnd = 24;
+constexpr uint8_t kOpLogicalOr = 25;
 constexpr uint8_t kOpAssign = 26;
 constexpr uint8_t kOpAddAssign = 27;
 constexpr uint8_t kOpBitOrAssign = 36;
@@ -72,6 +78,10 @@ class INode_Internal : public INode {
 
   // Computes the node's value into `out` (Invalid on entry) and returns it.
   TlxSprigValue& Evaluate(CEvaluationContext& context, TlxSprigValue& out) const;
+  // The node's value as a scalar when the subtree is pure and its values are scalars, else
+  // kNoScalar (nothing has changed then that a general evaluation would not change the same way).
+  // `depth` counts as the context's depth does.
+  virtual Scalar EvaluateScalar(CEvaluationContext&, uint32_t) const { return kNoScalar; }
   // Stores `value` into what the node denotes; `out` receives the assignment's value. Only
   // variables can be assigned: every other node raises code 0.
   virtual TlxSprigValue& Assign(CEvaluationContext& context, TlxSprigValue& out,
@@ -110,12 +120,16 @@ class CConstNode_Internal : public INode_Internal {
   bool IsStepOperator() const override { return false; }
   bool CanBeUnary() const override { return false; }
   const TlxSprigValue& GetValue() const { return m_value; }
+  Scalar EvaluateScalar(CEvaluationContext&, uint32_t depth) const override {
+    return depth < kMaxEvaluationDepth ? m_scalar : kNoScalar;
+  }
 
  protected:
   void EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const override;
 
  private:
   TlxSprigValue m_value;
+  Scalar m_scalar = ToScalar(Resolve(m_value));
 };
 
 class CVarNode_Internal : public INode_Internal {
@@ -128,6 +142,7 @@ class CVarNode_Internal : public INode_Internal {
   bool IsStepOperator() const override { return false; }
   bool CanBeUnary() const override { return false; }
   const Bravik::CMutableString& GetName() const { return m_name; }
+  Scalar EvaluateScalar(CEvaluationContext& context, uint32_t depth) const override;
 
  protected:
   void EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const override;
@@ -169,7 +184,12 @@ class CFuncNode_Internal : public INode_Internal {
 };
 
 // Evaluates a tree into `out` (Invalid on entry); a null root gives Invalid. Raises
-// CSprigException for script errors and std::bad_alloc.
-void EvaluateTree(CScriptState& state, const INode* root, TlxSprigValue& out);
+// CSprigException for script errors and std::bad_alloc. Tries the scalar evaluation first unless
+// the caller already has.
+void EvaluateTree(CScriptState& state, const INode* root, TlxSprigValue& out, bool tryScalar = true);
+// The value of an operator-rooted tree when its scalar evaluation applies, else kNoScalar (the
+// caller then takes EvaluateTree, which gives the same value). A variable at the root is left to
+// EvaluateTree, whose value for it is a Reference.
+Scalar EvaluateScalarTree(CScriptState& state, const INode* root);
 
 }  // namespace Quorin::Sprig

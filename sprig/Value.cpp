@@ -13,9 +13,6 @@ namespace Memory = Bravik::Memory;
 
 namespace {
 
-// Single-precision constant nearest 1e-6: floats closer than this compare equal.
-constexpr float kFloatTolerance = 0.000001f;
-constexpr int32_t kIntegerMin = INT32_MIN;
 
 const TlxSprigValue kBrokenValue = MakeInvalidValue();
 
@@ -47,11 +44,6 @@ bool BooleanOf(const TlxSprigValue& value) { return (value.payload & 0xFF) != 0;
 // The operand as the Boolean rule reads it: a String by its text, anything else by its low byte.
 bool RuleBoolean(const TlxSprigValue& value) {
   return value.kind == kSprigString ? AsBoolean(value) : BooleanOf(value);
-}
-
-int32_t FloatToInteger(float number) {
-  if (!(number >= -2147483648.0f && number < 2147483648.0f)) return kIntegerMin;
-  return static_cast<int32_t>(number);
 }
 
 int32_t Wrap(uint32_t bits) { return static_cast<int32_t>(bits); }

@@ -3,6 +3,7 @@
 // final value first; a chain longer than kMaxReferenceHops (or a loop) reads as Invalid.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "foundation/container/WeakTypeStorage.h"
@@ -18,6 +19,8 @@ using Bravik::kSprigReference;
 using Bravik::kSprigString;
 
 constexpr uint32_t kMaxReferenceHops = 16;
+// Single-precision constant nearest 1e-6: floats closer than this compare equal.
+constexpr float kFloatTolerance = 0.000001f;
 constexpr uint32_t kSprigKindCount = 6;
 
 // Kind names as the interchange file writes them. ORDER SPRIG_KIND
@@ -25,10 +28,27 @@ constexpr const char* kSprigKindNames[] = {"Reference", "Boolean", "Integer",
                                            "Float",     "String",  "Invalid"};
 static_assert(sizeof(kSprigKindNames) / sizeof(kSprigKindNames[0]) == kSprigKindCount);
 
+// A value as two whole words, the form in which results travel on to the exports: GCC assembles
+// a TlxSprigValue merged from several paths field by field and then copies it whole, and that
+// copy waits for the byte store on every call.
+struct SValueWords {
+  uint64_t payload;
+  uint64_t kindAndFlags;
+};
+inline SValueWords ToWords(const TlxSprigValue& value) { return std::bit_cast<SValueWords>(value); }
+inline SValueWords ToWords(SValueWords words) { return words; }
+inline TlxSprigValue FromWords(SValueWords words) { return std::bit_cast<TlxSprigValue>(words); }
+
 inline TlxSprigValue MakeInvalidValue() {
   TlxSprigValue value{};
   value.kind = kSprigInvalid;
   return value;
+}
+
+// Float to Integer: truncation toward zero; NaN and out of range give -2147483648.
+inline int32_t FloatToInteger(float number) {
+  if (!(number >= -2147483648.0f && number < 2147483648.0f)) return INT32_MIN;
+  return static_cast<int32_t>(number);
 }
 
 // The final non-Reference value (a shared Invalid value for a broken chain).

@@ -70,9 +70,10 @@ void BM_SprigCachedCondition(benchmark::State& state) {
   CSprigSetup setup;
   TlxSprigExpression* parsed = TlxSprigParse(kSprigCondition);
   if (TlxSprigExecuteParsed(parsed).payload != 1) state.SkipWithError("wrong result");
+  const auto execute = QuorinBench::Exported(&TlxSprigExecuteParsed);
   const uint64_t liveBefore = Bravik::Memory::GetMemoryStatistics().liveBlocks;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(TlxSprigExecuteParsed(parsed));
+    benchmark::DoNotOptimize(execute(parsed));
   }
   const uint64_t liveAfter = Bravik::Memory::GetMemoryStatistics().liveBlocks;
   state.counters["liveBlocksPerCall"] =
@@ -111,8 +112,9 @@ BENCHMARK(BM_MuParserCachedCondition);
 void BM_SprigParseAndEvaluate(benchmark::State& state) {
   CSprigSetup setup;
   if (TlxSprigExecute(kSprigCondition).payload != 1) state.SkipWithError("wrong result");
+  const auto execute = QuorinBench::Exported(&TlxSprigExecute);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(TlxSprigExecute(kSprigCondition));
+    benchmark::DoNotOptimize(execute(kSprigCondition));
   }
 }
 BENCHMARK(BM_SprigParseAndEvaluate);

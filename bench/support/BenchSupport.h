@@ -13,4 +13,12 @@ bool RegisterRatio(const std::string& name, const std::string& baseline);
 // Starts the library allocator on the runtime's malloc (idempotent).
 void EnsureMemory();
 
+// A host calls the exports through the library's export table and can never inline them; the
+// benchmark program links the library's objects, so it calls them through this pointer instead.
+template <typename F>
+F* Exported(F* function) {
+  F* volatile pointer = function;
+  return pointer;
+}
+
 }  // namespace QuorinBench

@@ -1,4 +1,7 @@
-// Evaluation: order of operands, steps, assignments, the errors of operator nodes, depth.
+// Evaluation: order of operands, steps, assignments, the errors of operator nodes, depth, and the
+// scalar evaluation of pure expressions against the general one.
+#include <cstring>
+#include <random>
 #include <string>
 
 #include "sprig/StandardFunctions.h"
@@ -134,6 +137,51 @@ TEST_F(EvaluationTest, FunctionArgumentsAreResolvedCopies) {
   EXPECT_EQ(RunAfter({"s = \"t\""}, "{Probe s, 1, s, 2, 3, 4, 5, 6, 7, 8, s}"), "Boolean true");
   EXPECT_EQ(Run("{Nope.Fn 1}"), "Invalid");
   EXPECT_EQ(Run("{Nope 1}"), "Invalid");
+}
+
+// Random pure expressions over every scalar kind: the scalar evaluation, where it applies, gives
+// exactly the value (kind and payload bits) of the general one, and it applies to nearly all.
+class ScalarEvaluationTest : public EvaluationTest {
+ protected:
+  std::string Operand(int depth) {
+    static const char* const kLeaves[] = {"0", "1", "7", "33", "2147483647", "0.1", "2.5", "100.0",
+                                          "true", "false", "i", "f", "b", "n", "z"};
+    static const char* const kBinary[] = {"*", "/", "%", "+", "-", "<<", ">>", "<", "<=", ">",
+                                          ">=", "==", "!=", "&", "^", "|", "&&", "||"};
+    static const char* const kUnary[] = {"!", "~", "-"};
+    const uint32_t pick = m_random() % 8;
+    if (depth == 0 || pick < 3) return kLeaves[m_random() % std::size(kLeaves)];
+    if (pick == 3) return std::string(kUnary[m_random() % 3]) + "(" + Operand(depth - 1) + ")";
+    return "(" + Operand(depth - 1) + " " + kBinary[m_random() % std::size(kBinary)] + " " +
+           Operand(depth - 1) + ")";
+  }
+  std::mt19937 m_random{20261206};
+};
+
+TEST_F(ScalarEvaluationTest, AgreesWithGeneralEvaluation) {
+  RunAfter({"i = -12", "f = 0.75", "b = true", "z = 0"}, "n");  // n stays Invalid
+  for (int round = 0; round < 3000; ++round) {
+    const std::string text = Operand(4) + " - " + Operand(3);  // an operator at the root
+    CTree tree(Parse(Bravik::CString(text.c_str()), false));
+    CTempValue general;
+    EvaluateTree(state, tree.Get(), general.Get(), false);
+    const Scalar scalar = EvaluateScalarTree(state, tree.Get());
+    ASSERT_NE(scalar, kNoScalar) << text;
+    const TlxSprigValue fast = FromScalar(scalar);
+    ASSERT_EQ(fast.kind, general.Get().kind) << text;
+    ASSERT_EQ(fast.payload, general.Get().payload) << text;
+  }
+}
+
+// What is not pure over scalars is left to the general evaluation, untouched.
+TEST_F(ScalarEvaluationTest, LeavesImpureAndTextExpressionsAlone) {
+  RunAfter({"s = \"ab\"", "i = 3"}, "i");
+  for (const char* text : {"i", "s + 1", "\"a\" < \"bb\"", "i = 4", "i++ + 1", "1 + --i", "1, i",
+                           "i += 2", "{Math.Abs 2} + 1", "!s", "1 ! 2", "1 +"}) {
+    CTree tree(Parse(Bravik::CString(text), true));
+    EXPECT_EQ(EvaluateScalarTree(state, tree.Get()), kNoScalar) << text;
+    EXPECT_EQ(Variable("i"), "Integer 3") << text;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Fuzz target: parse the input strictly and leniently, in UTF-8 and as UTF-16 code units, and
-// evaluate each tree against one state with the standard functions bound. Everything must be
-// freed again; script errors are expected, crashes and sanitizer reports are not.
+// evaluate each tree against one state with the standard functions bound, the scalar evaluation
+// checked against the general one. Everything must be freed again; script errors are expected,
+// crashes and sanitizer reports are not.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -23,8 +24,14 @@ void ParseAndEvaluate(CScriptState& state, const Bravik::IString& text, bool len
   try {
     root = Parse(text, lenient);
     for (int round = 0; round < 2; ++round) {
+      // Where the scalar evaluation applies the tree is pure: the general one must agree.
+      const Scalar scalar = EvaluateScalarTree(state, root);
       CTempValue result;
-      EvaluateTree(state, root, result.Get());
+      EvaluateTree(state, root, result.Get(), false);
+      if (scalar != kNoScalar && (FromScalar(scalar).kind != result.Get().kind ||
+                                  FromScalar(scalar).payload != result.Get().payload)) {
+        __builtin_trap();
+      }
       Bravik::CMutableString shown;
       AsString(result.Get(), shown);
     }
