@@ -4,7 +4,7 @@
 //   Lua    return ns.gold >= 10 and not ns.done       (precompiled chunk, lua_pcall from C)
 //   muParser  gold >= 10 && done == 0                 (muParser has no logical not)
 // and parse + evaluate of the same text (TlxSprigExecute against luaL_loadstring + call).
-// The cached Sprig evaluation also reports the library blocks it leaves live per call.
+// The cached Sprig evaluation also reports the library allocations it makes per call.
 #include <cstdint>
 #include <cstring>
 
@@ -71,13 +71,13 @@ void BM_SprigCachedCondition(benchmark::State& state) {
   TlxSprigExpression* parsed = TlxSprigParse(kSprigCondition);
   if (TlxSprigExecuteParsed(parsed).payload != 1) state.SkipWithError("wrong result");
   const auto execute = QuorinBench::Exported(&TlxSprigExecuteParsed);
-  const uint64_t liveBefore = Bravik::Memory::GetMemoryStatistics().liveBlocks;
+  const uint64_t before = Bravik::Memory::GetMemoryStatistics().allocations;
   for (auto _ : state) {
     benchmark::DoNotOptimize(execute(parsed));
   }
-  const uint64_t liveAfter = Bravik::Memory::GetMemoryStatistics().liveBlocks;
-  state.counters["liveBlocksPerCall"] =
-      static_cast<double>(liveAfter - liveBefore) / static_cast<double>(state.iterations());
+  const uint64_t after = Bravik::Memory::GetMemoryStatistics().allocations;
+  state.counters["allocationsPerCall"] =
+      static_cast<double>(after - before) / static_cast<double>(state.iterations());
   TlxSprigFreeNode(parsed);
 }
 BENCHMARK(BM_SprigCachedCondition);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "capi/QuorinCAPI.h"
+#include "foundation/memory/Memory.h"
 #include "repository/ScriptBinding.h"
 #include "tests/sprig/ExportTestSupport.h"
 
@@ -98,6 +99,21 @@ TEST_F(ScriptExports, ParsedHandlesEvaluateRepeatedlyAgainstCurrentVariables) {
   Execute("ns:done = true");
   EXPECT_EQ(Take(TlxSprigExecuteParsed(parsed)), "Boolean false");
   TlxSprigFreeNode(parsed);
+}
+
+// Conditions over numbers, whether they take the scalar path or the general one (a function
+// call), allocate nothing once their variables exist.
+TEST_F(ScriptExports, RepeatedEvaluationsAllocateNothing) {
+  TlxSprigBindMathFunctions();
+  Execute("ns:gold = 12, ns:done = false");
+  for (const char* text : {"ns:gold >= 10 && !ns:done", "{Math.Max ns:gold, 3} - 2 > 5 || ns:done"}) {
+    TlxSprigExpression* parsed = TlxSprigParse(text);
+    EXPECT_EQ(Take(TlxSprigExecuteParsed(parsed)), "Boolean true") << text;
+    const uint64_t before = Bravik::Memory::GetMemoryStatistics().allocations;
+    for (int i = 0; i < 100; ++i) TlxSprigExecuteParsed(parsed);
+    EXPECT_EQ(Bravik::Memory::GetMemoryStatistics().allocations, before) << text;
+    TlxSprigFreeNode(parsed);
+  }
 }
 
 TEST_F(ScriptExports, APlainVariableEvaluatesToAReferenceIntoTheLibrary) {
