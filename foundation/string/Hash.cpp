@@ -1,11 +1,17 @@
 // The name hash: reflected CRC-32 (polynomial 0xEDB88320) eight bytes per step ("slicing by
 // 8"). Long inputs run four independent lanes at once, so the table look-ups of one lane overlap
 // the others' latency, and join the lane results with a table that advances a CRC over a lane of
-// zero bytes. All tables are built at compile time.
+// zero bytes. All tables are built at compile time. Where the processor multiplies without
+// carries, long inputs are folded 64 bytes at a time instead, several times faster.
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "foundation/string/String.h"
+#include "foundation/system/Platform.h"
 
 namespace Bravik {
 namespace {
@@ -87,10 +93,66 @@ inline uint32_t Block(uint32_t crc, const uint8_t* p) {
   return SkipLane(crc) ^ lane3;
 }
 
+#if defined(__x86_64__)
+// Folding by carry-less multiplication: four 128-bit accumulators absorb 64 bytes per round, are
+// folded into one, reduced to 64 and then 32 bits, and a Barrett step gives the register. The
+// constants are powers of x modulo the polynomial (bit-reflected) for the fold distances of 512,
+// 128 and 64 bits, then the quotient and the polynomial for the reduction. `size` is at least 64
+// and a multiple of 16.
+constexpr int64_t kFold512Low = 0x154442bd4, kFold512High = 0x1c6e41596;
+constexpr int64_t kFold128Low = 0x1751997d0, kFold128High = 0xccaa009e;
+constexpr int64_t kFold64 = 0x163cd6124;
+constexpr int64_t kBarrettPolynomial = 0x1db710641, kBarrettQuotient = 0x1f7011641;
+
+[[gnu::target("pclmul,sse4.1")]] inline __m128i Fold(__m128i accumulator, __m128i constants, __m128i next) {
+  const __m128i low = _mm_clmulepi64_si128(accumulator, constants, 0x00);
+  const __m128i high = _mm_clmulepi64_si128(accumulator, constants, 0x11);
+  return _mm_xor_si128(_mm_xor_si128(low, high), next);
+}
+
+[[gnu::target("pclmul,sse4.1")]] uint32_t FoldHash(uint32_t crc, const uint8_t* p, uint64_t size) {
+  const auto load = [](const uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+  __m128i x0 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
+  p += 64;
+  size -= 64;
+  const __m128i by512 = _mm_set_epi64x(kFold512High, kFold512Low);
+  for (; size >= 64; size -= 64, p += 64) {
+    x0 = Fold(x0, by512, load(p));
+    x1 = Fold(x1, by512, load(p + 16));
+    x2 = Fold(x2, by512, load(p + 32));
+    x3 = Fold(x3, by512, load(p + 48));
+  }
+  const __m128i by128 = _mm_set_epi64x(kFold128High, kFold128Low);
+  __m128i x = Fold(Fold(Fold(x0, by128, x1), by128, x2), by128, x3);
+  for (; size >= 16; size -= 16, p += 16) x = Fold(x, by128, load(p));
+  // 128 to 64 bits, then 64 to 32 (appending 32 zero bits), then the Barrett reduction.
+  x = _mm_xor_si128(_mm_srli_si128(x, 8), _mm_clmulepi64_si128(by128, x, 0x01));
+  const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
+  x = _mm_xor_si128(_mm_srli_si128(x, 4),
+                    _mm_clmulepi64_si128(_mm_and_si128(x, mask32), _mm_set_epi64x(0, kFold64), 0x00));
+  const __m128i barrett = _mm_set_epi64x(kBarrettQuotient, kBarrettPolynomial);
+  __m128i t = _mm_and_si128(_mm_clmulepi64_si128(_mm_and_si128(x, mask32), barrett, 0x10), mask32);
+  t = _mm_clmulepi64_si128(t, barrett, 0x00);
+  return static_cast<uint32_t>(_mm_extract_epi32(_mm_xor_si128(x, t), 1));
+}
+#endif
+
+// Below this the tables are as fast as the fold's set-up and reduction.
+constexpr uint64_t kFoldMinimum = 128;
+
 }  // namespace
 
 uint32_t UpdateHash(uint32_t crc, const void* bytes, uint64_t size) {
   const auto* p = static_cast<const uint8_t*>(bytes);
+#if defined(__x86_64__)
+  if (size >= kFoldMinimum && System::HasCarrylessMultiply()) {
+    const uint64_t folded = size & ~uint64_t{15};
+    crc = FoldHash(crc, p, folded);
+    p += folded;
+    size -= folded;
+  }
+#endif
   constexpr uint64_t kBlockBytes = kLanes * kLaneBytes;
   for (; size >= kBlockBytes; size -= kBlockBytes, p += kBlockBytes) crc = Block(crc, p);
   for (; size >= 8; size -= 8, p += 8) crc = Step8(crc, p);

@@ -52,4 +52,14 @@ void SpinPause() {
 #endif
 }
 
+bool HasCarrylessMultiply() {
+  static const bool present = [] {
+    CpuidRegisters r{};
+    constexpr uint32_t kPclmulqdq = 1u << 1;
+    constexpr uint32_t kSse41 = 1u << 19;
+    return ReadCpuid(1, 0, r) && (r.ecx & kPclmulqdq) != 0 && (r.ecx & kSse41) != 0;
+  }();
+  return present;
+}
+
 }  // namespace Bravik::System

@@ -26,6 +26,10 @@ void SpinPause();
 // "GenuineIntel" and "AuthenticAMD" processors; 0 elsewhere.
 uint32_t QueryL1DataCacheSize();
 
+// Whether the processor multiplies without carries (PCLMULQDQ) and has SSE4.1: the fast hash
+// path needs both. Read once.
+bool HasCarrylessMultiply();
+
 // The same decoding over any source of CPUID answers (tests feed recorded ones).
 struct CpuidRegisters {
   uint32_t eax, ebx, ecx, edx;
