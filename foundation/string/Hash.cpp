@@ -153,6 +153,11 @@ uint32_t UpdateHash(uint32_t crc, const void* bytes, uint64_t size) {
     size -= folded;
   }
 #endif
+  return UpdateHashByTables(crc, p, size);
+}
+
+uint32_t UpdateHashByTables(uint32_t crc, const void* bytes, uint64_t size) {
+  const auto* p = static_cast<const uint8_t*>(bytes);
   constexpr uint64_t kBlockBytes = kLanes * kLaneBytes;
   for (; size >= kBlockBytes; size -= kBlockBytes, p += kBlockBytes) crc = Block(crc, p);
   for (; size >= 8; size -= 8, p += 8) crc = Step8(crc, p);

@@ -277,5 +277,7 @@ uint32_t CalculateHash(const IString& text);
 // Continues a CRC of the same kind over raw bytes (start with kHashSeed).
 constexpr uint32_t kHashSeed = 0xFFFFFFFFu;
 uint32_t UpdateHash(uint32_t crc, const void* bytes, uint64_t size);
+// The same by lookup tables only: what processors without carry-less multiplication run.
+uint32_t UpdateHashByTables(uint32_t crc, const void* bytes, uint64_t size);
 
 }  // namespace Bravik
