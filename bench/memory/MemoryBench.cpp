@@ -36,10 +36,12 @@ const Mimalloc& Mi() {
 void BM_BrvMallocFree(benchmark::State& state) {
   QuorinBench::EnsureMemory();
   const uint64_t size = static_cast<uint64_t>(state.range(0));
+  const auto allocate = QuorinBench::Exported(&BrvMalloc);
+  const auto release = QuorinBench::Exported(&BrvFree);
   for (auto _ : state) {
-    void* block = BrvMalloc(size, 1);
+    void* block = allocate(size, 1);
     benchmark::DoNotOptimize(block);
-    BrvFree(block);
+    release(block);
   }
 }
 
@@ -88,7 +90,9 @@ void ChurnLive(benchmark::State& state, Allocate allocate, Release release) {
 
 void BM_BrvChurnLive(benchmark::State& state) {
   QuorinBench::EnsureMemory();
-  ChurnLive(state, [](uint64_t size) { return BrvMalloc(size, 1); }, [](void* block) { BrvFree(block); });
+  const auto allocate = QuorinBench::Exported(&BrvMalloc);
+  const auto release = QuorinBench::Exported(&BrvFree);
+  ChurnLive(state, [=](uint64_t size) { return allocate(size, 1); }, [=](void* block) { release(block); });
 }
 
 void BM_GlibcChurnLive(benchmark::State& state) {
