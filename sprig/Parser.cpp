@@ -1,6 +1,7 @@
 #include "sprig/Parser.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -41,11 +42,24 @@ bool HasClass(uint32_t c, uint8_t characterClass) {
 constexpr uint32_t kNoOperator = kOperatorCount;
 constexpr uint32_t kLongestSpelling = 3;
 
+// For each ASCII character, the operator kinds whose spelling starts with it: a look-up compares
+// only those few.
+static_assert(kOperatorCount <= 64);
+constexpr auto kKindsByFirstCharacter = [] {
+  std::array<uint64_t, 128> kinds{};
+  for (uint32_t kind = 0; kind < kOperatorCount; ++kind) {
+    kinds[static_cast<uint8_t>(kOperators[kind].spelling[0])] |= uint64_t{1} << kind;
+  }
+  return kinds;
+}();
+
 // The kind spelled exactly by the first `length` characters of `candidate`, or kNoOperator.
 uint32_t FindOperator(const uint32_t* candidate, uint32_t length) {
-  for (uint32_t kind = 0; kind < kOperatorCount; ++kind) {
+  if (candidate[0] >= kKindsByFirstCharacter.size()) return kNoOperator;
+  for (uint64_t kinds = kKindsByFirstCharacter[candidate[0]]; kinds != 0; kinds &= kinds - 1) {
+    const uint32_t kind = static_cast<uint32_t>(std::countr_zero(kinds));
     const char* spelling = kOperators[kind].spelling;
-    uint32_t i = 0;
+    uint32_t i = 1;
     while (i < length && static_cast<uint32_t>(static_cast<uint8_t>(spelling[i])) == candidate[i]) {
       ++i;
     }

@@ -113,9 +113,13 @@ void BM_SprigParseAndEvaluate(benchmark::State& state) {
   CSprigSetup setup;
   if (TlxSprigExecute(kSprigCondition).payload != 1) state.SkipWithError("wrong result");
   const auto execute = QuorinBench::Exported(&TlxSprigExecute);
+  const uint64_t before = Bravik::Memory::GetMemoryStatistics().allocations;
   for (auto _ : state) {
     benchmark::DoNotOptimize(execute(kSprigCondition));
   }
+  const uint64_t after = Bravik::Memory::GetMemoryStatistics().allocations;
+  state.counters["allocationsPerCall"] =
+      static_cast<double>(after - before) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_SprigParseAndEvaluate);
 
