@@ -8,7 +8,6 @@
 
 #include "bench/support/BenchSupport.h"
 #include "capi/QuorinCAPI.h"
-#include "foundation/memory/Memory.h"
 
 namespace {
 
@@ -82,13 +81,12 @@ void BM_StoryStep(benchmark::State& state) {
   TlxSprigExecute("step:gold = 10");
   const TlxListReference connections = BuildStep();
   Step(connections);  // warm-up: parses the scripts once, fills the allocator's caches
-  const uint64_t before = Bravik::Memory::GetMemoryStatistics().allocations;
+  const QuorinBench::CAllocationCount allocations;
   for (auto _ : state) Step(connections);
-  const uint64_t blocks = Bravik::Memory::GetMemoryStatistics().allocations - before;
   // Per step: four paths, their four entry blocks and the result array.
-  state.counters["blocks/step"] = static_cast<double>(blocks) / static_cast<double>(state.iterations());
-  state.counters["besides paths"] =
-      static_cast<double>(blocks) / static_cast<double>(state.iterations()) - 9.0;
+  const double blocks = allocations.PerIteration(state);
+  state.counters["blocks/step"] = blocks;
+  state.counters["besides paths"] = blocks - 9.0;
   TlxShutdown();
 }
 

@@ -14,7 +14,6 @@
 
 #include "bench/support/BenchSupport.h"
 #include "capi/QuorinCAPI.h"
-#include "foundation/memory/Memory.h"
 
 namespace {
 
@@ -71,13 +70,11 @@ void BM_SprigCachedCondition(benchmark::State& state) {
   TlxSprigExpression* parsed = TlxSprigParse(kSprigCondition);
   if (TlxSprigExecuteParsed(parsed).payload != 1) state.SkipWithError("wrong result");
   const auto execute = QuorinBench::Exported(&TlxSprigExecuteParsed);
-  const uint64_t before = Bravik::Memory::GetMemoryStatistics().allocations;
+  const QuorinBench::CAllocationCount allocations;
   for (auto _ : state) {
     benchmark::DoNotOptimize(execute(parsed));
   }
-  const uint64_t after = Bravik::Memory::GetMemoryStatistics().allocations;
-  state.counters["allocationsPerCall"] =
-      static_cast<double>(after - before) / static_cast<double>(state.iterations());
+  state.counters["allocationsPerCall"] = allocations.PerIteration(state);
   TlxSprigFreeNode(parsed);
 }
 BENCHMARK(BM_SprigCachedCondition);
@@ -113,13 +110,11 @@ void BM_SprigParseAndEvaluate(benchmark::State& state) {
   CSprigSetup setup;
   if (TlxSprigExecute(kSprigCondition).payload != 1) state.SkipWithError("wrong result");
   const auto execute = QuorinBench::Exported(&TlxSprigExecute);
-  const uint64_t before = Bravik::Memory::GetMemoryStatistics().allocations;
+  const QuorinBench::CAllocationCount allocations;
   for (auto _ : state) {
     benchmark::DoNotOptimize(execute(kSprigCondition));
   }
-  const uint64_t after = Bravik::Memory::GetMemoryStatistics().allocations;
-  state.counters["allocationsPerCall"] =
-      static_cast<double>(after - before) / static_cast<double>(state.iterations());
+  state.counters["allocationsPerCall"] = allocations.PerIteration(state);
 }
 BENCHMARK(BM_SprigParseAndEvaluate);
 

@@ -12,6 +12,13 @@
 
 namespace QuorinBench {
 
+CAllocationCount::CAllocationCount() : m_before(Bravik::Memory::GetMemoryStatistics().allocations) {}
+
+double CAllocationCount::PerIteration(const benchmark::State& state) const {
+  const uint64_t made = Bravik::Memory::GetMemoryStatistics().allocations - m_before;
+  return static_cast<double>(made) / static_cast<double>(state.iterations());
+}
+
 namespace {
 std::vector<std::pair<std::string, std::string>>& Ratios() {
   static std::vector<std::pair<std::string, std::string>> ratios;

@@ -2,7 +2,10 @@
 // allocator start-up every benchmark needs.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include <benchmark/benchmark.h>
 
 namespace QuorinBench {
 
@@ -12,6 +15,16 @@ bool RegisterRatio(const std::string& name, const std::string& baseline);
 
 // Starts the library allocator on the runtime's malloc (idempotent).
 void EnsureMemory();
+
+// Library allocations made from construction on, per iteration of a benchmark loop.
+class CAllocationCount {
+ public:
+  CAllocationCount();
+  double PerIteration(const benchmark::State& state) const;
+
+ private:
+  uint64_t m_before;
+};
 
 // A host calls the exports through the library's export table and can never inline them; the
 // benchmark program links the library's objects, so it calls them through this pointer instead.
