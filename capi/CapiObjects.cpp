@@ -3,13 +3,13 @@
 #include "repository/Frame.h"
 #include "repository/Objects.h"
 
-using Quorin::DataKind;
+using Quorin::EDataKind;
 using Quorin::Guard;
 using Quorin::Repository;
 
 namespace {
-constexpr DataKind kClass = DataKind::kClass;
-constexpr DataKind kTemplate = DataKind::kTemplate;
+constexpr EDataKind kClass = EDataKind::kClass;
+constexpr EDataKind kTemplate = EDataKind::kTemplate;
 }  // namespace
 
 extern "C" {

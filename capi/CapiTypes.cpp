@@ -6,11 +6,11 @@
 
 using Quorin::Guard;
 using Quorin::Repository;
-using Quorin::TypeKind;
+using Quorin::ETypeKind;
 
 namespace {
-constexpr TypeKind kClass = TypeKind::kClass;
-constexpr TypeKind kTemplate = TypeKind::kTemplate;
+constexpr ETypeKind kClass = ETypeKind::kClass;
+constexpr ETypeKind kTemplate = ETypeKind::kTemplate;
 }  // namespace
 
 extern "C" {

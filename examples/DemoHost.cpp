@@ -204,8 +204,8 @@ constexpr uint16_t kPartClass = 0xFFC0, kFlowClass = 0xFFF1, kLineClass = 0xFFDF
 class CStoryWriter {
  public:
   uint32_t Text(const char* text) {
-    g_lib.TlxCreateText(nextText_, text);
-    return nextText_++;
+    g_lib.TlxCreateText(m_nextText, text);
+    return m_nextText++;
   }
   // A prototype of the class whose class data `fill` writes by member name.
   template <typename Fill>
@@ -215,13 +215,13 @@ class CStoryWriter {
       std::memcpy(&data[g_lib.TlxGetClassMemberOffset(classId, member)], value, size);
     };
     fill(put);
-    g_lib.TlxCreatePrototype(nextObject_, classId, 0xFFFF);
-    g_lib.TlxStorePrototypeClassData(nextObject_, data.data(), static_cast<uint32_t>(data.size()));
-    return nextObject_++;
+    g_lib.TlxCreatePrototype(m_nextObject, classId, 0xFFFF);
+    g_lib.TlxStorePrototypeClassData(m_nextObject, data.data(), static_cast<uint32_t>(data.size()));
+    return m_nextObject++;
   }
   uint32_t List(const std::vector<TlxReference>& entries) {
-    g_lib.TlxCreateListPrototype(nextList_, entries.data(), static_cast<uint32_t>(entries.size()));
-    return nextList_++;
+    g_lib.TlxCreateListPrototype(m_nextList, entries.data(), static_cast<uint32_t>(entries.size()));
+    return m_nextList++;
   }
   uint32_t Actor(const char* name) {
     const uint32_t text = Text(name);
@@ -257,11 +257,11 @@ class CStoryWriter {
     for (uint32_t part : parts) connections.push_back({List({{part, 1}}), 3});
     return List(connections);
   }
-  uint32_t ReserveObject() { return nextObject_++; }
-  uint32_t ReserveList() { return nextList_++; }
+  uint32_t ReserveObject() { return m_nextObject++; }
+  uint32_t ReserveList() { return m_nextList++; }
 
  private:
-  uint32_t nextObject_ = 1, nextList_ = 1, nextText_ = 1;
+  uint32_t m_nextObject = 1, m_nextList = 1, m_nextText = 1;
 };
 
 // The tavern: Mara greets you at a hub of three choices. An ale costs 3 gold (so it runs out),

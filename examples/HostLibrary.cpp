@@ -58,15 +58,15 @@ void Unload(void* handle) { dlclose(handle); }
 }  // namespace
 
 CHostLibrary::~CHostLibrary() {
-  if (handle_ != nullptr) Unload(handle_);
+  if (m_handle != nullptr) Unload(m_handle);
 }
 
 bool CHostLibrary::Open() {
-  path_ = ExecutableFolder() + kLibraryName;
-  handle_ = Load(path_, error_);
-  return handle_ != nullptr;
+  m_path = ExecutableFolder() + kLibraryName;
+  m_handle = Load(m_path, m_error);
+  return m_handle != nullptr;
 }
 
 void* CHostLibrary::Find(const char* name) const {
-  return handle_ == nullptr ? nullptr : Symbol(handle_, name);
+  return m_handle == nullptr ? nullptr : Symbol(m_handle, name);
 }

@@ -16,11 +16,11 @@ class CHostLibrary {
   // The address of an exported function, or null when the library has no such export.
   void* Find(const char* name) const;
 
-  const std::string& Path() const { return path_; }
-  const std::string& Error() const { return error_; }
+  const std::string& Path() const { return m_path; }
+  const std::string& Error() const { return m_error; }
 
  private:
-  void* handle_ = nullptr;
-  std::string path_;
-  std::string error_;
+  void* m_handle = nullptr;
+  std::string m_path;
+  std::string m_error;
 };

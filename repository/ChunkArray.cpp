@@ -4,56 +4,56 @@ namespace Quorin {
 
 void CChunkStore::SetLayout(uint32_t itemSize, uint32_t alignment, uint32_t perChunk,
                             DestroyFunction destroy, UnlinkFunction unlink) {
-  itemSize_ = itemSize;
-  stride_ = (itemSize + 1 + alignment - 1) / alignment * alignment;
-  perChunk_ = perChunk;
-  pool_ = Bravik::Memory::PoolForAlignment(alignment);
-  destroy_ = destroy;
-  unlink_ = unlink;
+  m_itemSize = itemSize;
+  m_stride = (itemSize + 1 + alignment - 1) / alignment * alignment;
+  m_perChunk = perChunk;
+  m_pool = Bravik::Memory::PoolForAlignment(alignment);
+  m_destroy = destroy;
+  m_unlink = unlink;
 }
 
 uint8_t* CChunkStore::TakeSlot() {
-  if (freeHead_ != nullptr) {
-    uint8_t* slot = freeHead_;
-    std::memcpy(&freeHead_, slot, sizeof(freeHead_));
+  if (m_freeHead != nullptr) {
+    uint8_t* slot = m_freeHead;
+    std::memcpy(&m_freeHead, slot, sizeof(m_freeHead));
     return slot;
   }
-  if (count_ == Capacity()) {
-    auto* chunk = static_cast<uint8_t*>(Bravik::Memory::Allocate(uint64_t{stride_} * perChunk_, pool_));
+  if (m_count == Capacity()) {
+    auto* chunk = static_cast<uint8_t*>(Bravik::Memory::Allocate(uint64_t{m_stride} * m_perChunk, m_pool));
     try {
-      chunks_.Append(chunk);
+      m_chunks.Append(chunk);
     } catch (...) {
       Bravik::Memory::Free(chunk);
       throw;
     }
   }
-  uint8_t* slot = SlotAt(count_++);
-  slot[itemSize_] = 0;
+  uint8_t* slot = SlotAt(m_count++);
+  slot[m_itemSize] = 0;
   return slot;
 }
 
 void CChunkStore::PutBack(uint8_t* slot) {
-  std::memcpy(slot, &freeHead_, sizeof(freeHead_));
-  freeHead_ = slot;
+  std::memcpy(slot, &m_freeHead, sizeof(m_freeHead));
+  m_freeHead = slot;
 }
 
 void CChunkStore::UnlinkAll(RepositoryIndex& index) {
-  for (uint64_t i = 0; i < count_; ++i) {
+  for (uint64_t i = 0; i < m_count; ++i) {
     uint8_t* slot = SlotAt(i);
-    if (IsStored(slot)) unlink_(slot, index);
+    if (IsStored(slot)) m_unlink(slot, index);
   }
 }
 
 void CChunkStore::Clear() {
-  for (uint64_t i = 0; i < count_; ++i) {
+  for (uint64_t i = 0; i < m_count; ++i) {
     uint8_t* slot = SlotAt(i);
-    if (IsStored(slot)) destroy_(slot);
+    if (IsStored(slot)) m_destroy(slot);
   }
-  for (uint8_t* chunk : chunks_) Bravik::Memory::Free(chunk);
-  chunks_.Free();
-  count_ = 0;
-  live_ = 0;
-  freeHead_ = nullptr;
+  for (uint8_t* chunk : m_chunks) Bravik::Memory::Free(chunk);
+  m_chunks.Free();
+  m_count = 0;
+  m_live = 0;
+  m_freeHead = nullptr;
 }
 
 }  // namespace Quorin

@@ -31,11 +31,11 @@ class CChunkStore {
   ~CChunkStore() { Clear(); }
 
   // Slots handed out so far in pool order, stored or released.
-  uint64_t SlotCount() const { return count_; }
+  uint64_t SlotCount() const { return m_count; }
   // Items stored now.
-  uint64_t LiveCount() const { return live_; }
+  uint64_t LiveCount() const { return m_live; }
   // Slots in the chunks allocated so far.
-  uint64_t Capacity() const { return chunks_.Count() * perChunk_; }
+  uint64_t Capacity() const { return m_chunks.Count() * m_perChunk; }
 
   // Erases every stored item's own node from the index (the items stay stored).
   void UnlinkAll(RepositoryIndex& index);
@@ -45,9 +45,9 @@ class CChunkStore {
  protected:
   void SetLayout(uint32_t itemSize, uint32_t alignment, uint32_t perChunk, DestroyFunction destroy,
                  UnlinkFunction unlink);
-  bool IsConfigured() const { return stride_ != 0; }
+  bool IsConfigured() const { return m_stride != 0; }
   uint8_t* SlotAt(uint64_t index) const {
-    return chunks_[index / perChunk_] + (index % perChunk_) * stride_;
+    return m_chunks[index / m_perChunk] + (index % m_perChunk) * m_stride;
   }
   // A slot for a new item: the head of the free list, else the next slot at the end (a new chunk
   // when the last is full). Raises std::bad_alloc with the pool unchanged.
@@ -55,22 +55,22 @@ class CChunkStore {
   // Puts a slot on the head of the free list (its item is already destroyed or never was).
   void PutBack(uint8_t* slot);
   void MarkStored(uint8_t* slot) {
-    slot[itemSize_] = 1;
-    ++live_;
+    slot[m_itemSize] = 1;
+    ++m_live;
   }
-  bool IsStored(const uint8_t* slot) const { return slot[itemSize_] != 0; }
+  bool IsStored(const uint8_t* slot) const { return slot[m_itemSize] != 0; }
 
   // Each slot: the item's bytes, one "stored" byte, padding to the item's alignment.
-  uint32_t itemSize_ = 0;
-  uint32_t stride_ = 0;
-  uint32_t perChunk_ = 1;
-  uint32_t pool_ = Bravik::Memory::kPool8;
-  DestroyFunction destroy_ = nullptr;
-  UnlinkFunction unlink_ = nullptr;
-  Bravik::TArray<uint8_t*> chunks_;
-  uint64_t count_ = 0;
-  uint64_t live_ = 0;
-  uint8_t* freeHead_ = nullptr;  // released slots, linked through their first 8 bytes
+  uint32_t m_itemSize = 0;
+  uint32_t m_stride = 0;
+  uint32_t m_perChunk = 1;
+  uint32_t m_pool = Bravik::Memory::kPool8;
+  DestroyFunction m_destroy = nullptr;
+  UnlinkFunction m_unlink = nullptr;
+  Bravik::TArray<uint8_t*> m_chunks;
+  uint64_t m_count = 0;
+  uint64_t m_live = 0;
+  uint8_t* m_freeHead = nullptr;  // released slots, linked through their first 8 bytes
 };
 
 // A pool of items of type T, ItemsPerChunk to a chunk. T must provide
@@ -107,14 +107,14 @@ class TChunkArray : public CChunkStore {
   void Release(T* item) {
     uint8_t* slot = reinterpret_cast<uint8_t*>(item);
     item->~T();
-    slot[itemSize_] = 0;
-    --live_;
+    slot[m_itemSize] = 0;
+    --m_live;
     PutBack(slot);
   }
 
   // The item in slot index (pool order), or null for a released or unused slot.
   T* At(uint64_t index) const {
-    if (index >= count_) return nullptr;
+    if (index >= m_count) return nullptr;
     uint8_t* slot = SlotAt(index);
     return IsStored(slot) ? std::launder(reinterpret_cast<T*>(slot)) : nullptr;
   }
@@ -124,7 +124,7 @@ class TChunkArray : public CChunkStore {
   // item it is given.
   template <typename F>
   bool Walk(F&& visit) const {
-    for (uint64_t i = 0; i < count_; ++i) {
+    for (uint64_t i = 0; i < m_count; ++i) {
       uint8_t* slot = SlotAt(i);
       if (IsStored(slot) && !visit(*std::launder(reinterpret_cast<T*>(slot)))) return false;
     }
@@ -153,25 +153,25 @@ class TRecordPool {
   // Copies count records into one run and returns it (null for count 0); firstIndex receives
   // the pool-wide number of its first record. Raises std::bad_alloc with the pool unchanged.
   T* Append(const T* records, uint32_t count, uint32_t& firstIndex) {
-    firstIndex = static_cast<uint32_t>(count_);
+    firstIndex = static_cast<uint32_t>(m_count);
     if (count == 0) return nullptr;
-    if (chunks_.IsEmpty() || chunks_[chunks_.Count() - 1].capacity - chunks_[chunks_.Count() - 1].used < count) {
+    if (m_chunks.IsEmpty() || m_chunks[m_chunks.Count() - 1].capacity - m_chunks[m_chunks.Count() - 1].used < count) {
       AddChunk(count > RecordsPerChunk ? count : RecordsPerChunk);
     }
-    Chunk& chunk = chunks_[chunks_.Count() - 1];
+    Chunk& chunk = m_chunks[m_chunks.Count() - 1];
     T* run = chunk.records + chunk.used;
     std::memcpy(static_cast<void*>(run), records, sizeof(T) * count);
     chunk.used += count;
-    count_ += count;
+    m_count += count;
     return run;
   }
 
-  uint64_t Count() const { return count_; }
+  uint64_t Count() const { return m_count; }
 
   void Clear() {
-    for (Chunk& chunk : chunks_) Bravik::Memory::Free(chunk.records);
-    chunks_.Free();
-    count_ = 0;
+    for (Chunk& chunk : m_chunks) Bravik::Memory::Free(chunk.records);
+    m_chunks.Free();
+    m_count = 0;
   }
 
  private:
@@ -185,15 +185,15 @@ class TRecordPool {
     void* block = Bravik::Memory::Allocate(capacity * sizeof(T),
                                            Bravik::Memory::PoolForAlignment(alignof(T)));
     try {
-      chunks_.Append(Chunk{static_cast<T*>(block), 0, capacity});
+      m_chunks.Append(Chunk{static_cast<T*>(block), 0, capacity});
     } catch (...) {
       Bravik::Memory::Free(block);
       throw;
     }
   }
 
-  Bravik::TArray<Chunk> chunks_;
-  uint64_t count_ = 0;
+  Bravik::TArray<Chunk> m_chunks;
+  uint64_t m_count = 0;
 };
 
 }  // namespace Quorin

@@ -24,7 +24,7 @@ constexpr uint8_t kSprigScript = 1;  // TlxScriptReference kind "TalvexSprig"
 // A record of class data, or false when the data is absent or too short to hold it.
 template <typename Record>
 bool ReadClassMember(const CObject_Internal& object, uint32_t offset, Record& out) {
-  const void* at = object.MemberAt(DataKind::kClass, offset, sizeof(Record));
+  const void* at = object.MemberAt(EDataKind::kClass, offset, sizeof(Record));
   if (at == nullptr) return false;
   std::memcpy(&out, at, sizeof(Record));
   return true;
@@ -34,7 +34,7 @@ bool ReadClassMember(const CObject_Internal& object, uint32_t offset, Record& ou
 const CObject_Internal* PartOf(const Repository& repository, const TlxReference& entry) {
   const CObject_Internal* object = ResolveObjectReference(repository, entry);
   if (object == nullptr || object->classId != kConnectionPartClass) return nullptr;
-  return object->Data(DataKind::kClass) != nullptr ? object : nullptr;
+  return object->Data(EDataKind::kClass) != nullptr ? object : nullptr;
 }
 
 CObject_Internal* TargetOf(const Repository& repository, const CObject_Internal& part) {
@@ -73,10 +73,10 @@ struct CPathPrefix {
 // Collects the paths of one resolving call, depth first, straight into the result array.
 class CResolver {
  public:
-  explicit CResolver(Repository& repository) : repository_(repository) { paths_.Reserve(kInitialPaths); }
+  explicit CResolver(Repository& repository) : m_repository(repository) { m_paths.Reserve(kInitialPaths); }
   ~CResolver() {
-    for (void* path : paths_) DestroyFreeStandingList(ListOfObject(path));
-    paths_.Free();
+    for (void* path : m_paths) DestroyFreeStandingList(ListOfObject(path));
+    m_paths.Free();
   }
   CResolver(const CResolver&) = delete;
   CResolver& operator=(const CResolver&) = delete;
@@ -92,10 +92,10 @@ class CResolver {
   void FanOut(const CObject_Internal& hub, const CPathPrefix& prefix);
   bool OnPath(const CObject_Internal& hub) const;
 
-  Repository& repository_;
-  Bravik::TArray<void*> paths_;  // list objects; becomes the result array
-  const CObject_Internal* hubs_[kMaxHubDepth] = {};
-  uint32_t hubDepth_ = 0;
+  Repository& m_repository;
+  Bravik::TArray<void*> m_paths;  // list objects; becomes the result array
+  const CObject_Internal* m_hubs[kMaxHubDepth] = {};
+  uint32_t m_hubDepth = 0;
 };
 
 void AppendPrefix(CReferenceList_Internal& path, const CPathPrefix& prefix) {
@@ -109,11 +109,11 @@ void AppendPrefix(CReferenceList_Internal& path, const CPathPrefix& prefix) {
 // connection keeps its prototype list id, one continued through a hub has none.
 void CResolver::AddPath(const CPathPrefix& prefix) {
   // Room for this path and the closing null first, so a made path always finds its slot.
-  if (paths_.Count() + 2 > paths_.Capacity()) paths_.Reserve(paths_.Capacity() * 2);
+  if (m_paths.Count() + 2 > m_paths.Capacity()) m_paths.Reserve(m_paths.Capacity() * 2);
   CReferenceList_Internal* path = CreateFreeStandingList(prefix.count);
   AppendPrefix(*path, prefix);
   path->prototypeListId = prefix.parent != nullptr ? kNoId32 : prefix.connection->prototypeListId;
-  paths_.Append(ObjectOfList(path));
+  m_paths.Append(ObjectOfList(path));
 }
 
 // One jump is followed when its connection names a part with a target; the jump's reference
@@ -121,8 +121,8 @@ void CResolver::AddPath(const CPathPrefix& prefix) {
 CObject_Internal* CResolver::FollowJump(CObject_Internal* jump, CPathPrefix& prefix) {
   TlxReference connection;
   if (!ReadClassMember(*jump, kJumpConnectionOffset, connection)) return jump;
-  const CObject_Internal* part = PartOf(repository_, connection);
-  CObject_Internal* target = part != nullptr ? TargetOf(repository_, *part) : nullptr;
+  const CObject_Internal* part = PartOf(m_repository, connection);
+  CObject_Internal* target = part != nullptr ? TargetOf(m_repository, *part) : nullptr;
   if (target == nullptr) return jump;
   prefix.jump = connection;
   prefix.followedJump = true;
@@ -131,28 +131,28 @@ CObject_Internal* CResolver::FollowJump(CObject_Internal* jump, CPathPrefix& pre
 }
 
 bool CResolver::OnPath(const CObject_Internal& hub) const {
-  for (uint32_t i = 0; i < hubDepth_; ++i)
-    if (hubs_[i] == &hub) return true;
+  for (uint32_t i = 0; i < m_hubDepth; ++i)
+    if (m_hubs[i] == &hub) return true;
   return false;
 }
 
 // A hub is never a result itself: each connection of its list continues the path. A hub
 // already on the path, or nested too deep, contributes nothing.
 void CResolver::FanOut(const CObject_Internal& hub, const CPathPrefix& prefix) {
-  if (hubDepth_ == kMaxHubDepth || OnPath(hub)) return;
+  if (m_hubDepth == kMaxHubDepth || OnPath(hub)) return;
   TlxListReference connections;
   if (!ReadClassMember(hub, kHubConnectionsOffset, connections)) return;
-  hubs_[hubDepth_++] = &hub;
-  ForEachListedConnection(repository_, connections,
+  m_hubs[m_hubDepth++] = &hub;
+  ForEachListedConnection(m_repository, connections,
                           [&](const CReferenceList_Internal& next) { ResolvePath(next, &prefix); });
-  --hubDepth_;
+  --m_hubDepth;
 }
 
 void CResolver::ResolvePath(const CReferenceList_Internal& connection, const CPathPrefix* parent) {
-  const CObject_Internal* part = LastPart(repository_, connection);
+  const CObject_Internal* part = LastPart(m_repository, connection);
   if (part == nullptr) return;
   CPathPrefix prefix{parent, &connection, {}, false, (parent != nullptr ? parent->count : 0) + connection.count};
-  CObject_Internal* target = TargetOf(repository_, *part);
+  CObject_Internal* target = TargetOf(m_repository, *part);
   if (target != nullptr && target->classId == kJumpClass) target = FollowJump(target, prefix);
   if (target != nullptr && target->classId == kHubClass) return FanOut(*target, prefix);
   AddPath(prefix);
@@ -160,8 +160,8 @@ void CResolver::ResolvePath(const CReferenceList_Internal& connection, const CPa
 
 // The collected paths followed by the null, in the array's own block.
 void** CResolver::TakeResult() {
-  paths_.Append(nullptr);
-  return paths_.Release();
+  m_paths.Append(nullptr);
+  return m_paths.Release();
 }
 
 // ---- Scripts of parts ------------------------------------------------------------------------

@@ -17,9 +17,9 @@ struct CDataBlockPool::SizeEntry : Bravik::TMapElement<uint32_t> {
 };
 
 CDataBlockPool::SizeEntry* CDataBlockPool::EntryFor(uint32_t size) {
-  if (Bravik::TMapElement<uint32_t>* node = sizes_.Find(size)) return static_cast<SizeEntry*>(node);
+  if (Bravik::TMapElement<uint32_t>* node = m_sizes.Find(size)) return static_cast<SizeEntry*>(node);
   auto* entry = Memory::New<SizeEntry>(Memory::PoolForAlignment(alignof(SizeEntry)));
-  sizes_.Insert(entry, size);
+  m_sizes.Insert(entry, size);
   return entry;
 }
 
@@ -51,7 +51,7 @@ void* CDataBlockPool::Take(uint32_t size) {
 
 void CDataBlockPool::Give(void* block, uint32_t size) {
   if (block == nullptr) return;
-  auto* node = sizes_.Find(BlockSize(size));
+  auto* node = m_sizes.Find(BlockSize(size));
   if (node == nullptr) return;  // never served from here: not ours to keep
   auto* entry = static_cast<SizeEntry*>(node);
   std::memcpy(block, &entry->freeHead, sizeof(entry->freeHead));
@@ -59,8 +59,8 @@ void CDataBlockPool::Give(void* block, uint32_t size) {
 }
 
 void CDataBlockPool::Clear() {
-  while (Bravik::TMapElement<uint32_t>* node = sizes_.root) {
-    sizes_.Erase(node);
+  while (Bravik::TMapElement<uint32_t>* node = m_sizes.root) {
+    m_sizes.Erase(node);
     auto* entry = static_cast<SizeEntry*>(node);
     for (uint8_t* slab : entry->slabs) Memory::Free(slab);
     Memory::Delete(entry);
@@ -72,32 +72,32 @@ void* CBytePool::Take(uint64_t size, uint32_t alignment) {
   if (size > kBlockBytes) {
     MakeRoom();  // first, so the new block cannot be lost
     auto* own = static_cast<uint8_t*>(Memory::Allocate(size, Memory::PoolForAlignment(alignment)));
-    blocks_.Append(own);
+    m_blocks.Append(own);
     return own;
   }
-  const uint32_t start = (used_ + alignment - 1) / alignment * alignment;
-  if (current_ == nullptr || start > kBlockBytes || kBlockBytes - start < size) {
+  const uint32_t start = (m_used + alignment - 1) / alignment * alignment;
+  if (m_current == nullptr || start > kBlockBytes || kBlockBytes - start < size) {
     MakeRoom();
-    current_ = static_cast<uint8_t*>(Memory::Allocate(kBlockBytes, Memory::kObjectPool));
-    blocks_.Append(current_);
-    used_ = static_cast<uint32_t>(size);
-    return current_;
+    m_current = static_cast<uint8_t*>(Memory::Allocate(kBlockBytes, Memory::kObjectPool));
+    m_blocks.Append(m_current);
+    m_used = static_cast<uint32_t>(size);
+    return m_current;
   }
-  used_ = start + static_cast<uint32_t>(size);
-  return current_ + start;
+  m_used = start + static_cast<uint32_t>(size);
+  return m_current + start;
 }
 
 void CBytePool::MakeRoom() {
-  if (blocks_.Count() == blocks_.Capacity()) {
-    blocks_.Reserve(blocks_.Capacity() == 0 ? 4 : blocks_.Capacity() * 2);
+  if (m_blocks.Count() == m_blocks.Capacity()) {
+    m_blocks.Reserve(m_blocks.Capacity() == 0 ? 4 : m_blocks.Capacity() * 2);
   }
 }
 
 void CBytePool::Clear() {
-  for (uint8_t* block : blocks_) Memory::Free(block);
-  blocks_.Free();
-  current_ = nullptr;
-  used_ = kBlockBytes;
+  for (uint8_t* block : m_blocks) Memory::Free(block);
+  m_blocks.Free();
+  m_current = nullptr;
+  m_used = kBlockBytes;
 }
 
 }  // namespace Quorin

@@ -34,13 +34,13 @@ class CDataBlockPool {
   void Clear();
 
   // Distinct block sizes served so far (a tree node each).
-  uint64_t SizeCount() const { return sizes_.count; }
+  uint64_t SizeCount() const { return m_sizes.count; }
 
  private:
   struct SizeEntry;
   SizeEntry* EntryFor(uint32_t size);
 
-  Bravik::TMapTree<uint32_t> sizes_;
+  Bravik::TMapTree<uint32_t> m_sizes;
 };
 
 class CBytePool {
@@ -58,14 +58,14 @@ class CBytePool {
   void* Take(uint64_t size, uint32_t alignment = 1);
   void Clear();
 
-  uint64_t BlockCount() const { return blocks_.Count(); }
+  uint64_t BlockCount() const { return m_blocks.Count(); }
 
  private:
   void MakeRoom();
 
-  Bravik::TArray<uint8_t*> blocks_;  // every block, shared and own
-  uint8_t* current_ = nullptr;       // the shared block pieces are cut from
-  uint32_t used_ = kBlockBytes;
+  Bravik::TArray<uint8_t*> m_blocks;  // every block, shared and own
+  uint8_t* m_current = nullptr;       // the shared block pieces are cut from
+  uint32_t m_used = kBlockBytes;
 };
 
 }  // namespace Quorin

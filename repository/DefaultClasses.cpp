@@ -79,7 +79,7 @@ void RegisterDefaultClasses(Repository& repository) {
       members[i] = TlxMember{hash, MakeTypeWord(entry.members[i].typeCode, 1)};
     }
     const uint32_t nameHash = repository.HashAndRecordName(entry.name);
-    RegisterType(repository, TypeKind::kClass, nameHash, entry.id, members, entry.memberCount);
+    RegisterType(repository, ETypeKind::kClass, nameHash, entry.id, members, entry.memberCount);
   }
 }
 

@@ -9,7 +9,7 @@ namespace Quorin {
 
 CObject_Internal::CObject_Internal(bool prototype, uint32_t prototypeField, uint16_t classType,
                                    uint16_t templateType, uint16_t region)
-    : isPrototype_(prototype) {
+    : m_isPrototype(prototype) {
   prototypeId = prototypeField;
   classId = classType;
   templateId = templateType;
@@ -17,26 +17,26 @@ CObject_Internal::CObject_Internal(bool prototype, uint32_t prototypeField, uint
 }
 
 void CObject_Internal::EraseFromIndex(RepositoryIndex& index) {
-  (isPrototype_ ? index.prototypes : index.instances).Erase(this);
+  (m_isPrototype ? index.prototypes : index.instances).Erase(this);
 }
 
-bool CObject_Internal::Attach(DataKind kind, void* block, uint32_t size) {
+bool CObject_Internal::Attach(EDataKind kind, void* block, uint32_t size) {
   if (IsAttached(kind)) return false;
-  (kind == DataKind::kClass ? classData : templateData) = block;
-  sizes_[Index(kind)] = block != nullptr ? size : 0;
-  attached_[Index(kind)] = true;
+  (kind == EDataKind::kClass ? classData : templateData) = block;
+  m_sizes[Index(kind)] = block != nullptr ? size : 0;
+  m_attached[Index(kind)] = true;
   return true;
 }
 
-void* CObject_Internal::Detach(DataKind kind) {
-  void*& slot = kind == DataKind::kClass ? classData : templateData;
+void* CObject_Internal::Detach(EDataKind kind) {
+  void*& slot = kind == EDataKind::kClass ? classData : templateData;
   void* block = slot;
   slot = nullptr;
-  sizes_[Index(kind)] = 0;
+  m_sizes[Index(kind)] = 0;
   return block;
 }
 
-void* CObject_Internal::MemberAt(DataKind kind, uint64_t offset, uint64_t width) const {
+void* CObject_Internal::MemberAt(EDataKind kind, uint64_t offset, uint64_t width) const {
   uint8_t* data = static_cast<uint8_t*>(Data(kind));
   if (data == nullptr || offset > DataSize(kind) || width > DataSize(kind) - offset) return nullptr;
   return data + offset;
@@ -56,7 +56,7 @@ Region& RegionOf(const Repository& repository, const CObject_Internal& object) {
 }
 
 // Size of the block that data of `count` bytes gets: the registered type's size, else the count.
-uint32_t BlockSizeFor(const Repository& repository, const CObject_Internal& object, DataKind kind,
+uint32_t BlockSizeFor(const Repository& repository, const CObject_Internal& object, EDataKind kind,
                       uint32_t count) {
   const CTypeInfo_Internal* type = FindType(repository, TypeKindOf(kind), object.TypeId(kind));
   return type != nullptr ? type->sizeByte : count;
@@ -79,7 +79,7 @@ struct DataCopy {
   uint32_t size = 0;
 };
 
-DataCopy CopyDataOf(const Repository& repository, Region& region, const CObject_Internal& source, DataKind kind) {
+DataCopy CopyDataOf(const Repository& repository, Region& region, const CObject_Internal& source, EDataKind kind) {
   const CTypeInfo_Internal* type = FindType(repository, TypeKindOf(kind), source.TypeId(kind));
   if (type == nullptr || source.Data(kind) == nullptr || type->sizeByte == 0) return {};
   return {CopyToBlock(region, source.Data(kind), source.DataSize(kind), type->sizeByte), type->sizeByte};
@@ -94,19 +94,19 @@ void GiveBack(Region& region, DataCopy copy) {
 CObject_Internal* CreateInstanceFrom(Repository& repository, const CObject_Internal& source, uint32_t id,
                                      uint32_t prototypeField) {
   Region& region = repository.CurrentRegion();
-  const DataCopy classCopy = CopyDataOf(repository, region, source, DataKind::kClass);
+  const DataCopy classCopy = CopyDataOf(repository, region, source, EDataKind::kClass);
   DataCopy templateCopy;
   CObject_Internal* instance;
   try {
-    templateCopy = CopyDataOf(repository, region, source, DataKind::kTemplate);
+    templateCopy = CopyDataOf(repository, region, source, EDataKind::kTemplate);
     instance = region.objects.Emplace(false, prototypeField, source.classId, source.templateId, region.id);
   } catch (...) {
     GiveBack(region, classCopy);
     GiveBack(region, templateCopy);
     throw;
   }
-  instance->Attach(DataKind::kClass, classCopy.block, classCopy.size);
-  instance->Attach(DataKind::kTemplate, templateCopy.block, templateCopy.size);
+  instance->Attach(EDataKind::kClass, classCopy.block, classCopy.size);
+  instance->Attach(EDataKind::kTemplate, templateCopy.block, templateCopy.size);
   repository.Index().instances.Insert(instance, id);
   return instance;
 }
@@ -151,7 +151,7 @@ CObject_Internal* CloneInstance(Repository& repository, uint32_t newId, uint32_t
   return CreateInstanceFrom(repository, *source, newId, source->prototypeId);
 }
 
-void StoreData(Repository& repository, CObject_Internal& object, DataKind kind, const void* data, uint32_t size) {
+void StoreData(Repository& repository, CObject_Internal& object, EDataKind kind, const void* data, uint32_t size) {
   if (object.IsAttached(kind)) return;  // the first data stays; no copy to throw away
   if (data == nullptr || size == 0) {
     object.Attach(kind, nullptr, 0);
@@ -161,12 +161,12 @@ void StoreData(Repository& repository, CObject_Internal& object, DataKind kind, 
   object.Attach(kind, CopyToBlock(RegionOf(repository, object), data, size, blockSize), blockSize);
 }
 
-void StorePrototypeData(Repository& repository, uint32_t id, DataKind kind, const void* data, uint32_t size) {
+void StorePrototypeData(Repository& repository, uint32_t id, EDataKind kind, const void* data, uint32_t size) {
   CObject_Internal* object = FindPrototype(repository, id);
   if (object != nullptr && !object->IsComplete()) StoreData(repository, *object, kind, data, size);
 }
 
-void StoreInstanceData(Repository& repository, uint32_t id, DataKind kind, const void* data, uint32_t size) {
+void StoreInstanceData(Repository& repository, uint32_t id, EDataKind kind, const void* data, uint32_t size) {
   CObject_Internal* object = FindInstance(repository, id);
   if (object != nullptr && !object->IsComplete()) StoreData(repository, *object, kind, data, size);
 }
@@ -174,7 +174,7 @@ void StoreInstanceData(Repository& repository, uint32_t id, DataKind kind, const
 void ReleaseInstance(Repository& repository, CObject_Internal& instance) {
   BRAVIK_ASSERT(!instance.IsPrototype());
   Region& region = RegionOf(repository, instance);
-  for (DataKind kind : {DataKind::kClass, DataKind::kTemplate}) {
+  for (EDataKind kind : {EDataKind::kClass, EDataKind::kTemplate}) {
     const uint32_t size = instance.DataSize(kind);
     region.dataBlocks.Give(instance.Detach(kind), size);
   }
@@ -190,13 +190,13 @@ void ReleaseInstance(Repository& repository, uint32_t id) {
   if (CObject_Internal* instance = FindInstance(repository, id)) ReleaseInstance(repository, *instance);
 }
 
-void* GetMemberAt(TlxObject* object, DataKind kind, uint32_t offset) {
+void* GetMemberAt(TlxObject* object, EDataKind kind, uint32_t offset) {
   if (object == nullptr) return nullptr;
   uint8_t* data = static_cast<uint8_t*>(ObjectOfHandle(object)->Data(kind));
   return data != nullptr ? data + offset : nullptr;
 }
 
-void* GetMemberByHash(const Repository& repository, const CObject_Internal& object, DataKind kind,
+void* GetMemberByHash(const Repository& repository, const CObject_Internal& object, EDataKind kind,
                       uint32_t nameHash) {
   const CTypeInfo_Internal* type = FindType(repository, TypeKindOf(kind), object.TypeId(kind));
   if (type == nullptr) return nullptr;
@@ -206,7 +206,7 @@ void* GetMemberByHash(const Repository& repository, const CObject_Internal& obje
   return object.MemberAt(kind, offset, MemberSize(*member));
 }
 
-void* GetMemberNamed(const Repository& repository, TlxObject* object, DataKind kind, const char* name) {
+void* GetMemberNamed(const Repository& repository, TlxObject* object, EDataKind kind, const char* name) {
   if (object == nullptr || name == nullptr) return nullptr;
   const uint32_t hash = Bravik::CalculateHash(Bravik::CString(name));
   return GetMemberByHash(repository, *ObjectOfHandle(object), kind, hash);

@@ -13,10 +13,10 @@
 namespace Quorin {
 
 // Which of the two data blocks an operation works on.
-enum class DataKind : uint8_t { kClass = 0, kTemplate = 1 };
+enum class EDataKind : uint8_t { kClass = 0, kTemplate = 1 };
 
-constexpr TypeKind TypeKindOf(DataKind kind) {
-  return kind == DataKind::kClass ? TypeKind::kClass : TypeKind::kTemplate;
+constexpr ETypeKind TypeKindOf(EDataKind kind) {
+  return kind == EDataKind::kClass ? ETypeKind::kClass : ETypeKind::kTemplate;
 }
 
 class CObject_Internal final : public IObject, public TRepositoryItem<uint32_t> {
@@ -31,31 +31,31 @@ class CObject_Internal final : public IObject, public TRepositoryItem<uint32_t> 
 
   // The kind is kept apart from the prototype id field: an instance may be given 0xFFFFFFFF as
   // its prototype id, and must still live in (and leave) the instance tree.
-  bool IsPrototype() const { return isPrototype_; }
-  bool IsAttached(DataKind kind) const { return attached_[Index(kind)]; }
-  bool IsComplete() const { return attached_[0] && attached_[1]; }
-  void* Data(DataKind kind) const { return kind == DataKind::kClass ? classData : templateData; }
+  bool IsPrototype() const { return m_isPrototype; }
+  bool IsAttached(EDataKind kind) const { return m_attached[Index(kind)]; }
+  bool IsComplete() const { return m_attached[0] && m_attached[1]; }
+  void* Data(EDataKind kind) const { return kind == EDataKind::kClass ? classData : templateData; }
   // Bytes of the attached block (0 for none).
-  uint32_t DataSize(DataKind kind) const { return sizes_[Index(kind)]; }
-  uint16_t TypeId(DataKind kind) const { return kind == DataKind::kClass ? classId : templateId; }
+  uint32_t DataSize(EDataKind kind) const { return m_sizes[Index(kind)]; }
+  uint16_t TypeId(EDataKind kind) const { return kind == EDataKind::kClass ? classId : templateId; }
 
   // Attaches a block of size bytes (null allowed) unless this kind is attached already; false
   // when it was, and then the caller still owns the block.
-  bool Attach(DataKind kind, void* block, uint32_t size);
+  bool Attach(EDataKind kind, void* block, uint32_t size);
   // Detaches the block of this kind and gives it back (null when none); the kind counts as
   // attached afterwards, with no data.
-  void* Detach(DataKind kind);
+  void* Detach(EDataKind kind);
 
   // width bytes at offset of that data, or null when the data is absent or too short. Every
   // internal member read goes through here.
-  void* MemberAt(DataKind kind, uint64_t offset, uint64_t width) const;
+  void* MemberAt(EDataKind kind, uint64_t offset, uint64_t width) const;
 
  private:
-  static uint32_t Index(DataKind kind) { return static_cast<uint32_t>(kind); }
+  static uint32_t Index(EDataKind kind) { return static_cast<uint32_t>(kind); }
 
-  uint32_t sizes_[2] = {0, 0};
-  bool attached_[2] = {false, false};
-  bool isPrototype_;
+  uint32_t m_sizes[2] = {0, 0};
+  bool m_attached[2] = {false, false};
+  bool m_isPrototype;
 };
 
 inline CObject_Internal* ObjectOfHandle(TlxObject* handle) {
@@ -80,10 +80,10 @@ CObject_Internal* CreateEmptyInstance(Repository& repository, uint32_t id, uint1
 // Copies data into a block of the object's region and attaches it, once per kind: null or 0 bytes
 // attach null; a registered type sizes the block (the copy is cut or padded with zeros), an
 // unregistered one takes the given count. Nothing happens when that kind is already attached.
-void StoreData(Repository& repository, CObject_Internal& object, DataKind kind, const void* data, uint32_t size);
+void StoreData(Repository& repository, CObject_Internal& object, EDataKind kind, const void* data, uint32_t size);
 // The same by id; an object with both kinds attached counts as absent.
-void StorePrototypeData(Repository& repository, uint32_t id, DataKind kind, const void* data, uint32_t size);
-void StoreInstanceData(Repository& repository, uint32_t id, DataKind kind, const void* data, uint32_t size);
+void StorePrototypeData(Repository& repository, uint32_t id, EDataKind kind, const void* data, uint32_t size);
+void StoreInstanceData(Repository& repository, uint32_t id, EDataKind kind, const void* data, uint32_t size);
 
 // Gives the instance's blocks back to its region, drops its script values, unlinks it and frees
 // its slot for the next object of that region. Unknown ids do nothing.
@@ -93,12 +93,12 @@ void ReleaseInstance(Repository& repository, CObject_Internal& instance);
 // ---- Member access ------------------------------------------------------------------------------
 // Data pointer plus offset; null when the data is not attached (the offset is the host's to keep
 // inside the block).
-void* GetMemberAt(TlxObject* object, DataKind kind, uint32_t offset);
+void* GetMemberAt(TlxObject* object, EDataKind kind, uint32_t offset);
 // The member with this name hash in the object's class or template; null when the type or the
 // member is unknown, or the member lies past the attached block.
-void* GetMemberByHash(const Repository& repository, const CObject_Internal& object, DataKind kind,
+void* GetMemberByHash(const Repository& repository, const CObject_Internal& object, EDataKind kind,
                       uint32_t nameHash);
-void* GetMemberNamed(const Repository& repository, TlxObject* object, DataKind kind, const char* name);
+void* GetMemberNamed(const Repository& repository, TlxObject* object, EDataKind kind, const char* name);
 
 // ---- Walks --------------------------------------------------------------------------------------
 // Prototypes (or instances) of one region or all (kAllRegions) in pool order; visit(object)

@@ -47,7 +47,7 @@ CReferenceList_Internal* CreateList(Repository& repository, bool prototype, uint
 }  // namespace
 
 CReferenceList_Internal::CReferenceList_Internal(bool prototype, uint32_t prototypeField, uint16_t region)
-    : isPrototype_(prototype) {
+    : m_isPrototype(prototype) {
   prototypeListId = prototypeField;
   regionId = region;
 }
@@ -55,7 +55,7 @@ CReferenceList_Internal::CReferenceList_Internal(bool prototype, uint32_t protot
 CReferenceList_Internal::~CReferenceList_Internal() { Memory::Free(entries); }
 
 void CReferenceList_Internal::EraseFromIndex(RepositoryIndex& index) {
-  (isPrototype_ ? index.listPrototypes : index.listInstances).Erase(this);
+  (m_isPrototype ? index.listPrototypes : index.listInstances).Erase(this);
 }
 
 uint32_t CReferenceList_Internal::ReserveEntries(uint32_t newCapacity) {
@@ -76,8 +76,8 @@ uint32_t CReferenceList_Internal::AddReference(const TlxReference& reference) {
   }
   std::memcpy(static_cast<void*>(entries + count), &reference, sizeof reference);
   ++count;
-  sealed_ = isPrototype_ && count == capacity;
-  return sealed_ ? 1 : 0;
+  m_sealed = m_isPrototype && count == capacity;
+  return m_sealed ? 1 : 0;
 }
 
 uint32_t CReferenceList_Internal::AssignEntries(const TlxReference* source, uint32_t sourceCount) {
@@ -87,8 +87,8 @@ uint32_t CReferenceList_Internal::AssignEntries(const TlxReference* source, uint
   entries = copy;
   count = sourceCount;
   capacity = sourceCount;
-  sealed_ = isPrototype_;
-  return sealed_ ? 1 : 0;
+  m_sealed = m_isPrototype;
+  return m_sealed ? 1 : 0;
 }
 
 uint32_t CReferenceList_Internal::AssignList(const CReferenceList_Internal& other) {
@@ -180,25 +180,25 @@ void DestroyFreeStandingList(CReferenceList_Internal* list) {
 }
 
 CObject_Internal* ResolveObjectReference(const Repository& repository, const TlxReference& reference) {
-  switch (static_cast<ReferenceKind>(reference.kind)) {
-    case ReferenceKind::kPrototype: return FindPrototype(repository, reference.id);
-    case ReferenceKind::kInstance: return FindInstance(repository, reference.id);
+  switch (static_cast<EReferenceKind>(reference.kind)) {
+    case EReferenceKind::kPrototype: return FindPrototype(repository, reference.id);
+    case EReferenceKind::kInstance: return FindInstance(repository, reference.id);
     default: return nullptr;
   }
 }
 
 CReferenceList_Internal* ResolveListReference(const Repository& repository, const TlxReference& reference) {
-  switch (static_cast<ReferenceKind>(reference.kind)) {
-    case ReferenceKind::kListPrototype: return FindListPrototype(repository, reference.id);
-    case ReferenceKind::kListInstance: return FindListInstance(repository, reference.id);
+  switch (static_cast<EReferenceKind>(reference.kind)) {
+    case EReferenceKind::kListPrototype: return FindListPrototype(repository, reference.id);
+    case EReferenceKind::kListInstance: return FindListInstance(repository, reference.id);
     default: return nullptr;
   }
 }
 
 CReferenceList_Internal* ResolveListReference(const Repository& repository, const TlxListReference& reference) {
-  switch (static_cast<ListReferenceKind>(reference.kind)) {
-    case ListReferenceKind::kPrototype: return FindListPrototype(repository, reference.id);
-    case ListReferenceKind::kInstance: return FindListInstance(repository, reference.id);
+  switch (static_cast<EListReferenceKind>(reference.kind)) {
+    case EListReferenceKind::kPrototype: return FindListPrototype(repository, reference.id);
+    case EListReferenceKind::kInstance: return FindListInstance(repository, reference.id);
     default: return nullptr;
   }
 }

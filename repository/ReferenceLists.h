@@ -15,9 +15,9 @@ namespace Quorin {
 constexpr uint32_t kListRefused = 0xFFFF;
 
 // Kinds of TlxReference, ORDER REFERENCE_KIND.
-enum class ReferenceKind : uint8_t { kNotSet, kPrototype, kInstance, kListPrototype, kListInstance, kBlob };
+enum class EReferenceKind : uint8_t { kNotSet, kPrototype, kInstance, kListPrototype, kListInstance, kBlob };
 // Kinds of TlxListReference, ORDER LIST_REFERENCE_KIND.
-enum class ListReferenceKind : uint8_t { kNotSet, kPrototype, kInstance };
+enum class EListReferenceKind : uint8_t { kNotSet, kPrototype, kInstance };
 
 class CReferenceList_Internal final : public IReferenceList, public TRepositoryItem<uint32_t> {
  public:
@@ -32,10 +32,10 @@ class CReferenceList_Internal final : public IReferenceList, public TRepositoryI
 
   // The kind is kept apart from the prototype list id field, which a list instance may be given
   // as 0xFFFFFFFF.
-  bool IsPrototype() const { return isPrototype_; }
+  bool IsPrototype() const { return m_isPrototype; }
   bool IsFreeStanding() const { return regionId == kReleasedRegion; }
   // A list prototype of a region, once complete, refuses every change.
-  bool IsSealed() const { return isPrototype_ && sealed_ && !IsFreeStanding(); }
+  bool IsSealed() const { return m_isPrototype && m_sealed && !IsFreeStanding(); }
 
   // Each change gives kListRefused and leaves the list as it is when sealed.
   // Resizes the entries block to capacity entries (none for 0) and clips the count; 0.
@@ -52,8 +52,8 @@ class CReferenceList_Internal final : public IReferenceList, public TRepositoryI
   bool EntryAt(uint32_t i, TlxReference& entry) const;
 
  private:
-  bool isPrototype_;
-  bool sealed_ = false;
+  bool m_isPrototype;
+  bool m_sealed = false;
 };
 
 inline CReferenceList_Internal* ListOfHandle(TlxReferenceList* handle) {

@@ -76,7 +76,7 @@ void Repository::Start(uint8_t flags) {
     Memory::Delete(repository);
     throw;
   }
-  repository->recordNames_ = (flags & kRecordNamesFlag) != 0;
+  repository->m_recordNames = (flags & kRecordNamesFlag) != 0;
   s_instance = repository;
 }
 
@@ -89,34 +89,34 @@ void Repository::Shutdown() {
 
 void Repository::Construct() {
   MakeCurrent(AddRegion(kDefaultRegion));
-  index_ = NewRecord<RepositoryIndex>();
+  m_index = NewRecord<RepositoryIndex>();
 }
 
 Repository::~Repository() {
-  Memory::Delete(index_);
-  index_ = nullptr;
+  Memory::Delete(m_index);
+  m_index = nullptr;
   DestroyRegions();
 }
 
 void Repository::DestroyRegions() {
   // The last region of the highest non-empty bucket each time, until none is left.
-  for (uint32_t bucket = regions_.kBucketCount; bucket-- > 0;) {
-    while (!regions_.GetBucket(bucket).IsEmpty()) {
-      const auto& pairs = regions_.GetBucket(bucket);
+  for (uint32_t bucket = m_regions.kBucketCount; bucket-- > 0;) {
+    while (!m_regions.GetBucket(bucket).IsEmpty()) {
+      const auto& pairs = m_regions.GetBucket(bucket);
       Region* region = pairs[pairs.Count() - 1].value;
-      regions_.Remove(pairs[pairs.Count() - 1].key);  // a region id is in the table once
+      m_regions.Remove(pairs[pairs.Count() - 1].key);  // a region id is in the table once
       Memory::Delete(region);
     }
   }
-  regions_.Free();
-  currentRegion_ = nullptr;
-  currentRegionId_ = kDefaultRegion;
+  m_regions.Free();
+  m_currentRegion = nullptr;
+  m_currentRegionId = kDefaultRegion;
 }
 
 Region* Repository::AddRegion(uint16_t regionId) {
   Region* region = NewRecord<Region>(regionId);
   try {
-    regions_.Add(regionId, region);
+    m_regions.Add(regionId, region);
   } catch (...) {
     Memory::Delete(region);
     throw;
@@ -125,19 +125,19 @@ Region* Repository::AddRegion(uint16_t regionId) {
 }
 
 void Repository::MakeCurrent(Region* region) {
-  currentRegion_ = region;
-  currentRegionId_ = region->id;
+  m_currentRegion = region;
+  m_currentRegionId = region->id;
 }
 
 Region* Repository::FindRegion(uint16_t regionId) const {
-  Region* const* region = regions_.Lookup(regionId);
+  Region* const* region = m_regions.Lookup(regionId);
   return region != nullptr ? *region : nullptr;
 }
 
 uint16_t Repository::BeginRegion() {
-  if (currentRegionId_ != kDefaultRegion) return currentRegionId_;  // regions do not nest
+  if (m_currentRegionId != kDefaultRegion) return m_currentRegionId;  // regions do not nest
   // The region count is the first candidate; 65536 candidates cover every id.
-  uint16_t candidate = static_cast<uint16_t>(regions_.Count());
+  uint16_t candidate = static_cast<uint16_t>(m_regions.Count());
   for (uint32_t tries = 0; tries <= 0xFFFF; ++tries, ++candidate) {
     if (FindRegion(candidate) == nullptr) {
       MakeCurrent(AddRegion(candidate));
@@ -148,7 +148,7 @@ uint16_t Repository::BeginRegion() {
 }
 
 void Repository::BeginRegionWithId(uint16_t regionId) {
-  if (currentRegionId_ != kDefaultRegion) return;
+  if (m_currentRegionId != kDefaultRegion) return;
   Region* region = FindRegion(regionId);
   MakeCurrent(region != nullptr ? region : AddRegion(regionId));
 }
@@ -165,13 +165,13 @@ uint16_t Repository::EndRegion() {
 void Repository::DropRegionData(uint16_t regionId) {
   Region* region = FindRegion(regionId);
   if (region == nullptr) return;
-  region->UnlinkAll(*index_);
+  region->UnlinkAll(*m_index);
   region->FreeAll();
 }
 
 void Repository::Clear() {
-  Memory::Delete(index_);
-  index_ = nullptr;
+  Memory::Delete(m_index);
+  m_index = nullptr;
   DestroyRegions();
   // If this runs out of memory the Repository is unusable; shut it down rather than leave a
   // Repository without region 0 or index behind.
@@ -185,11 +185,11 @@ void Repository::Clear() {
 }
 
 uint32_t Repository::RecordName(const Bravik::IString& name) {
-  if (!recordNames_) return kNoId32;
+  if (!m_recordNames) return kNoId32;
   const uint32_t hash = Bravik::CalculateHash(name);
-  if (name.IsNull() || index_->names.Find(hash) != nullptr) return hash;
+  if (name.IsNull() || m_index->names.Find(hash) != nullptr) return hash;
   auto* copy = NewRecord<CMapableString_Internal>(name);
-  index_->names.Insert(copy, hash);
+  m_index->names.Insert(copy, hash);
   return hash;
 }
 
@@ -200,7 +200,7 @@ uint32_t Repository::HashAndRecordName(const char* name) {
 }
 
 const char* Repository::FindRecordedName(uint32_t hash) const {
-  Bravik::TMapElement<uint32_t>* node = index_->names.Find(hash);
+  Bravik::TMapElement<uint32_t>* node = m_index->names.Find(hash);
   if (node == nullptr) return nullptr;
   return static_cast<const char*>(static_cast<CMapableString_Internal*>(node)->GetData());
 }

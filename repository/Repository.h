@@ -124,11 +124,11 @@ class Repository {
 
   Region* FindRegion(uint16_t regionId) const;
   // The region new items go to (region 0 when none has been begun); it always exists.
-  Region& CurrentRegion() const { return *currentRegion_; }
-  uint16_t CurrentRegionId() const { return currentRegionId_; }
-  RepositoryIndex& Index() const { return *index_; }
-  uint64_t RegionCount() const { return regions_.Count(); }
-  bool RecordsNames() const { return recordNames_; }
+  Region& CurrentRegion() const { return *m_currentRegion; }
+  uint16_t CurrentRegionId() const { return m_currentRegionId; }
+  RepositoryIndex& Index() const { return *m_index; }
+  uint64_t RegionCount() const { return m_regions.Count(); }
+  bool RecordsNames() const { return m_recordNames; }
 
   // The hash of name; when names are recorded and the hash is new, keeps a copy of the text.
   // With recording off it stores nothing and gives kNoId32.
@@ -146,7 +146,7 @@ class Repository {
       if (Region* region = FindRegion(regionId)) visit(*region);
       return;
     }
-    regions_.Walk([&](uint16_t, Region*& region) {
+    m_regions.Walk([&](uint16_t, Region*& region) {
       visit(*region);
       return true;
     });
@@ -175,11 +175,11 @@ class Repository {
 
   static Repository* s_instance;
 
-  uint16_t currentRegionId_ = kDefaultRegion;
-  bool recordNames_ = false;
-  RepositoryIndex* index_ = nullptr;
-  Bravik::TIdTable<uint16_t, Region*> regions_;
-  Region* currentRegion_ = nullptr;  // cached look-up of currentRegionId_
+  uint16_t m_currentRegionId = kDefaultRegion;
+  bool m_recordNames = false;
+  RepositoryIndex* m_index = nullptr;
+  Bravik::TIdTable<uint16_t, Region*> m_regions;
+  Region* m_currentRegion = nullptr;  // cached look-up of m_currentRegionId
 };
 
 // Library start-up behind TlxInitialize/TlxInitializeDetailed: false for a version other than 17

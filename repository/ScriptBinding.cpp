@@ -73,7 +73,7 @@ CObject_Internal* FindObject(const Repository& repository, bool prototype, uint3
 
 Sprig::EMemberRead ReadObjectMember(const Repository& repository, const CObject_Internal& object,
                                     uint32_t memberHash, TlxSprigValue& out) {
-  for (DataKind kind : {DataKind::kClass, DataKind::kTemplate}) {
+  for (EDataKind kind : {EDataKind::kClass, EDataKind::kTemplate}) {
     const CTypeInfo_Internal* type = FindType(repository, TypeKindOf(kind), object.TypeId(kind));
     uint32_t offset = kNoOffset;
     const TlxMember* member = type != nullptr ? FindMember(*type, memberHash, &offset) : nullptr;

@@ -11,7 +11,7 @@ namespace Memory = Bravik::Memory;
 
 CText_Internal::CText_Internal(void* bytes, Bravik::StringEncoding encoding, uint32_t capacity, uint32_t written,
                                uint16_t region)
-    : text(bytes, encoding), capacity_(capacity), written_(written) {
+    : text(bytes, encoding), m_capacity(capacity), m_written(written) {
   regionId = region;
 }
 
@@ -19,18 +19,18 @@ void CText_Internal::EraseFromIndex(RepositoryIndex& index) { index.texts.Erase(
 
 uint32_t CText_Internal::AppendBytes(const void* bytes, uint32_t count) {
   const uint64_t unit = Bravik::UnitSize(GetEncoding());
-  if (written_ >= capacity_ || uint64_t{written_} + count + unit > capacity_) return 0;
+  if (m_written >= m_capacity || uint64_t{m_written} + count + unit > m_capacity) return 0;
   auto* data = static_cast<uint8_t*>(const_cast<void*>(GetBytes()));
-  std::memcpy(data + written_, bytes, count);
-  written_ += count;
-  std::memset(data + written_, 0, unit);
-  if (capacity_ - written_ <= unit) written_ = capacity_;  // only the terminator would still fit
+  std::memcpy(data + m_written, bytes, count);
+  m_written += count;
+  std::memset(data + m_written, 0, unit);
+  if (m_capacity - m_written <= unit) m_written = m_capacity;  // only the terminator would still fit
   return count;
 }
 
 uint32_t CText_Internal::Close() {
-  capacity_ = written_;
-  return written_;
+  m_capacity = m_written;
+  return m_written;
 }
 
 CBlob_Internal::CBlob_Internal(uint8_t* bytes, uint32_t byteCount, uint16_t region) {
@@ -44,9 +44,9 @@ CBlob_Internal::~CBlob_Internal() { Memory::Free(data); }
 void CBlob_Internal::EraseFromIndex(RepositoryIndex& index) { index.blobs.Erase(this); }
 
 uint32_t CBlob_Internal::WriteBytes(const void* bytes, uint32_t count) {
-  if (written_ >= size || uint64_t{written_} + count > size) return 0;
-  std::memcpy(data + written_, bytes, count);
-  written_ += count;
+  if (m_written >= size || uint64_t{m_written} + count > size) return 0;
+  std::memcpy(data + m_written, bytes, count);
+  m_written += count;
   return count;
 }
 
@@ -123,7 +123,7 @@ const void* ResolveTextReference(const Repository& repository, uint32_t id) {
 }
 
 const void* ResolveScriptReference(const Repository& repository, const TlxScriptReference& reference) {
-  if (static_cast<ScriptKind>(reference.kind) == ScriptKind::kNotSet) return nullptr;
+  if (static_cast<EScriptKind>(reference.kind) == EScriptKind::kNotSet) return nullptr;
   return GetTextBytes(repository, reference.textId);
 }
 
@@ -154,7 +154,7 @@ CBlob_Internal* CreateBlob(Repository& repository, uint32_t id, const void* byte
 }
 
 CBlob_Internal* ResolveBlobReference(const Repository& repository, const TlxReference& reference) {
-  if (static_cast<ReferenceKind>(reference.kind) != ReferenceKind::kBlob) return nullptr;
+  if (static_cast<EReferenceKind>(reference.kind) != EReferenceKind::kBlob) return nullptr;
   return FindBlob(repository, reference.id);
 }
 

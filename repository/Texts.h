@@ -12,7 +12,7 @@
 namespace Quorin {
 
 // Kinds of TlxScriptReference, ORDER SCRIPT_KIND.
-enum class ScriptKind : uint8_t { kNotSet, kTalvexSprig, kCustomScript };
+enum class EScriptKind : uint8_t { kNotSet, kTalvexSprig, kCustomScript };
 
 class CText_Internal final : public IText, public TRepositoryItem<uint32_t> {
  public:
@@ -26,9 +26,9 @@ class CText_Internal final : public IText, public TRepositoryItem<uint32_t> {
 
   const void* GetBytes() const { return text.GetData(); }
   Bravik::StringEncoding GetEncoding() const { return text.GetEncoding(); }
-  uint32_t GetCapacity() const { return capacity_; }
-  uint32_t GetWritten() const { return written_; }
-  bool IsFilled() const { return written_ >= capacity_; }
+  uint32_t GetCapacity() const { return m_capacity; }
+  uint32_t GetWritten() const { return m_written; }
+  bool IsFilled() const { return m_written >= m_capacity; }
 
   // Copies count bytes at the write position and terminates them; the terminator must fit in the
   // capacity as well. count, or 0 (nothing written) when it does not fit. A text within one
@@ -40,8 +40,8 @@ class CText_Internal final : public IText, public TRepositoryItem<uint32_t> {
   Bravik::CString text;  // a view over the bytes in the region's byte pool
 
  private:
-  uint32_t capacity_;
-  uint32_t written_;
+  uint32_t m_capacity;
+  uint32_t m_written;
 };
 
 class CBlob_Internal final : public IBlob, public TRepositoryItem<uint32_t> {
@@ -55,12 +55,12 @@ class CBlob_Internal final : public IBlob, public TRepositoryItem<uint32_t> {
   uint32_t GetId() const override { return key; }
   void EraseFromIndex(RepositoryIndex& index);
 
-  uint32_t GetRemaining() const { return size - written_; }
+  uint32_t GetRemaining() const { return size - m_written; }
   // Copies count bytes at the write position: count, or 0 (nothing written) when they do not fit.
   uint32_t WriteBytes(const void* bytes, uint32_t count);
 
  private:
-  uint32_t written_ = 0;
+  uint32_t m_written = 0;
 };
 
 inline CBlob_Internal* BlobOfHandle(TlxBlob* handle) { return static_cast<CBlob_Internal*>(InterfaceOf(handle)); }

@@ -17,12 +17,12 @@ const char* MemberTypeName(uint32_t code) {
 
 namespace {
 
-Bravik::TMapTree<uint16_t>& TreeOf(RepositoryIndex& index, TypeKind kind) {
-  return kind == TypeKind::kClass ? index.classes : index.templates;
+Bravik::TMapTree<uint16_t>& TreeOf(RepositoryIndex& index, ETypeKind kind) {
+  return kind == ETypeKind::kClass ? index.classes : index.templates;
 }
 
-Bravik::TArray<TlxMember>& PendingMembers(RepositoryIndex& index, TypeKind kind) {
-  return kind == TypeKind::kClass ? index.pendingClassMembers : index.pendingTemplateMembers;
+Bravik::TArray<TlxMember>& PendingMembers(RepositoryIndex& index, ETypeKind kind) {
+  return kind == ETypeKind::kClass ? index.pendingClassMembers : index.pendingTemplateMembers;
 }
 
 uint64_t SumSizes(const TlxMember* members, uint32_t count) {
@@ -37,12 +37,12 @@ uint32_t HashOf(const char* name) { return Bravik::CalculateHash(Bravik::CString
 
 void CTypeInfo_Internal::EraseFromIndex(RepositoryIndex& index) { TreeOf(index, kind).Erase(this); }
 
-CTypeInfo_Internal* FindType(const Repository& repository, TypeKind kind, uint16_t id) {
+CTypeInfo_Internal* FindType(const Repository& repository, ETypeKind kind, uint16_t id) {
   Bravik::TMapElement<uint16_t>* node = TreeOf(repository.Index(), kind).Find(id);
   return node != nullptr ? static_cast<CTypeInfo_Internal*>(node) : nullptr;
 }
 
-uint32_t GetTypeSize(const Repository& repository, TypeKind kind, uint16_t id) {
+uint32_t GetTypeSize(const Repository& repository, ETypeKind kind, uint16_t id) {
   const CTypeInfo_Internal* type = FindType(repository, kind, id);
   return type != nullptr ? type->sizeByte : 0;
 }
@@ -85,7 +85,7 @@ bool HasFeature(const CTypeInfo_Internal& type, uint32_t featureHash) {
   return false;
 }
 
-uint32_t CopyMemberRecords(const Repository& repository, TypeKind kind, uint16_t id, TlxMember* out,
+uint32_t CopyMemberRecords(const Repository& repository, ETypeKind kind, uint16_t id, TlxMember* out,
                            uint32_t maxRecords) {
   const CTypeInfo_Internal* type = FindType(repository, kind, id);
   if (type == nullptr) return 0;
@@ -95,16 +95,16 @@ uint32_t CopyMemberRecords(const Repository& repository, TypeKind kind, uint16_t
 
 uint32_t CopyFeatureHashes(const Repository& repository, uint16_t templateId, uint32_t* out,
                            uint32_t maxHashes) {
-  const CTypeInfo_Internal* type = FindType(repository, TypeKind::kTemplate, templateId);
+  const CTypeInfo_Internal* type = FindType(repository, ETypeKind::kTemplate, templateId);
   if (type == nullptr) return 0;
   for (uint32_t i = 0; i < type->featureCount && i < maxHashes; ++i) out[i] = type->features[i];
   return type->featureCount;
 }
 
-CTypeInfo_Internal* RegisterType(Repository& repository, TypeKind kind, uint32_t nameHash, uint16_t id,
+CTypeInfo_Internal* RegisterType(Repository& repository, ETypeKind kind, uint32_t nameHash, uint16_t id,
                                  const TlxMember* members, uint32_t memberCount,
                                  const uint32_t* features, uint32_t featureCount) {
-  if (kind == TypeKind::kClass && id > kReservedClassIds && FindType(repository, kind, id) != nullptr) {
+  if (kind == ETypeKind::kClass && id > kReservedClassIds && FindType(repository, kind, id) != nullptr) {
     return nullptr;
   }
   if ((members == nullptr && memberCount != 0) || (features == nullptr && featureCount != 0)) {
@@ -119,7 +119,7 @@ CTypeInfo_Internal* RegisterType(Repository& repository, TypeKind kind, uint32_t
   try {
     type->members = region.members.Append(members, memberCount, type->firstMember);
     type->firstFeature = kNoId32;
-    if (kind == TypeKind::kTemplate) {
+    if (kind == ETypeKind::kTemplate) {
       type->features = region.features.Append(features, featureCount, type->firstFeature);
       type->featureCount = featureCount;
     }
@@ -134,23 +134,23 @@ CTypeInfo_Internal* RegisterType(Repository& repository, TypeKind kind, uint32_t
   return type;
 }
 
-void BeginType(Repository& repository, TypeKind kind, uint16_t baseId) {
+void BeginType(Repository& repository, ETypeKind kind, uint16_t baseId) {
   RepositoryIndex& index = repository.Index();
   Bravik::TArray<TlxMember>& pending = PendingMembers(index, kind);
   pending.Free();
-  if (kind == TypeKind::kTemplate) index.pendingFeatures.Free();
+  if (kind == ETypeKind::kTemplate) index.pendingFeatures.Free();
   if (baseId == kNoId16) return;
   const CTypeInfo_Internal* base = FindType(repository, kind, baseId);
   if (base == nullptr) return;
   if (base->memberCount != 0) pending.Reserve(base->memberCount);
   for (uint32_t i = 0; i < base->memberCount; ++i) pending.Append(base->members[i]);
-  if (kind == TypeKind::kTemplate) {
+  if (kind == ETypeKind::kTemplate) {
     if (base->featureCount != 0) index.pendingFeatures.Reserve(base->featureCount);
     for (uint32_t i = 0; i < base->featureCount; ++i) index.pendingFeatures.Append(base->features[i]);
   }
 }
 
-void AddPendingMember(Repository& repository, TypeKind kind, uint32_t nameHash, uint32_t typeCode,
+void AddPendingMember(Repository& repository, ETypeKind kind, uint32_t nameHash, uint32_t typeCode,
                       uint32_t count) {
   PendingMembers(repository.Index(), kind).Append(TlxMember{nameHash, MakeTypeWord(typeCode, count)});
 }
@@ -159,10 +159,10 @@ void AddPendingFeature(Repository& repository, uint32_t featureHash) {
   repository.Index().pendingFeatures.Append(featureHash);
 }
 
-CTypeInfo_Internal* EndType(Repository& repository, TypeKind kind, uint32_t nameHash, uint16_t id) {
+CTypeInfo_Internal* EndType(Repository& repository, ETypeKind kind, uint32_t nameHash, uint16_t id) {
   RepositoryIndex& index = repository.Index();
   const Bravik::TArray<TlxMember>& pending = PendingMembers(index, kind);
-  const bool isTemplate = kind == TypeKind::kTemplate;
+  const bool isTemplate = kind == ETypeKind::kTemplate;
   return RegisterType(repository, kind, nameHash, id, pending.Data(),
                       static_cast<uint32_t>(pending.Count()),
                       isTemplate ? index.pendingFeatures.Data() : nullptr,
@@ -171,7 +171,7 @@ CTypeInfo_Internal* EndType(Repository& repository, TypeKind kind, uint32_t name
 
 // Null names register and add nothing: there is no name to hash.
 
-void RegisterTypeNamed(Repository& repository, TypeKind kind, const char* name, uint16_t id,
+void RegisterTypeNamed(Repository& repository, ETypeKind kind, const char* name, uint16_t id,
                        const TlxMember* members, uint32_t memberCount, const uint32_t* features,
                        uint32_t featureCount) {
   if (name == nullptr) return;
@@ -179,7 +179,7 @@ void RegisterTypeNamed(Repository& repository, TypeKind kind, const char* name, 
                features, featureCount);
 }
 
-void AddMemberNamed(Repository& repository, TypeKind kind, const char* name, uint32_t typeCode,
+void AddMemberNamed(Repository& repository, ETypeKind kind, const char* name, uint32_t typeCode,
                     uint32_t count) {
   if (name == nullptr) return;
   AddPendingMember(repository, kind, repository.HashAndRecordName(name), typeCode, count);
@@ -190,28 +190,28 @@ void AddFeatureNamed(Repository& repository, const char* name) {
   AddPendingFeature(repository, repository.HashAndRecordName(name));
 }
 
-void EndTypeNamed(Repository& repository, TypeKind kind, const char* name, uint16_t id) {
+void EndTypeNamed(Repository& repository, ETypeKind kind, const char* name, uint16_t id) {
   if (name == nullptr) return;
   EndType(repository, kind, repository.HashAndRecordName(name), id);
 }
 
-uint32_t GetMemberOffsetNamed(const Repository& repository, TypeKind kind, uint16_t id, const char* name) {
+uint32_t GetMemberOffsetNamed(const Repository& repository, ETypeKind kind, uint16_t id, const char* name) {
   const CTypeInfo_Internal* type = FindType(repository, kind, id);
   return type != nullptr && name != nullptr ? FindMemberOffset(*type, HashOf(name)) : kNoOffset;
 }
 
-TlxMember* GetMemberNamed(const Repository& repository, TypeKind kind, uint16_t id, const char* name) {
+TlxMember* GetMemberNamed(const Repository& repository, ETypeKind kind, uint16_t id, const char* name) {
   CTypeInfo_Internal* type = FindType(repository, kind, id);
   if (type == nullptr || name == nullptr) return nullptr;
   return const_cast<TlxMember*>(FindMember(*type, HashOf(name)));
 }
 
-TlxMember* GetMemberByIndex(const Repository& repository, TypeKind kind, uint16_t id, uint32_t index) {
+TlxMember* GetMemberByIndex(const Repository& repository, ETypeKind kind, uint16_t id, uint32_t index) {
   CTypeInfo_Internal* type = FindType(repository, kind, id);
   return type != nullptr ? const_cast<TlxMember*>(FindMemberByIndex(*type, index)) : nullptr;
 }
 
-TlxMember* GetMemberByOffset(const Repository& repository, TypeKind kind, uint16_t id, uint32_t offset) {
+TlxMember* GetMemberByOffset(const Repository& repository, ETypeKind kind, uint16_t id, uint32_t offset) {
   CTypeInfo_Internal* type = FindType(repository, kind, id);
   return type != nullptr ? const_cast<TlxMember*>(FindMemberByOffset(*type, offset)) : nullptr;
 }

@@ -37,19 +37,19 @@ constexpr uint64_t MemberSize(const TlxMember& member) {
   return uint64_t{kMemberElementSizes[TypeCodeOf(member.typeWord)]} * ElementCountOf(member.typeWord);
 }
 
-enum class TypeKind : uint8_t { kClass = 0, kTemplate = 1 };
+enum class ETypeKind : uint8_t { kClass = 0, kTemplate = 1 };
 
 // The first id of the default catalogue's reserved range: ids above it register once.
 constexpr uint16_t kReservedClassIds = 0xFF00;
 
 class CTypeInfo_Internal final : public ITypeInfo, public TRepositoryItem<uint16_t> {
  public:
-  CTypeInfo_Internal(TypeKind typeKind, uint16_t region) : kind(typeKind) { regionId = region; }
+  CTypeInfo_Internal(ETypeKind typeKind, uint16_t region) : kind(typeKind) { regionId = region; }
 
   uint16_t GetId() const override { return key; }
   void EraseFromIndex(RepositoryIndex& index);
 
-  TypeKind kind;
+  ETypeKind kind;
   TlxMember* members = nullptr;  // memberCount records in the region's member pool
   uint32_t* features = nullptr;  // featureCount hashes in the region's feature pool
 };
@@ -59,8 +59,8 @@ inline CTypeInfo_Internal* TypeOfHandle(TlxTypeInfo* handle) {
 }
 
 // ---- Look-up (null, 0, false or kNoOffset when absent) ---------------------------------------
-CTypeInfo_Internal* FindType(const Repository& repository, TypeKind kind, uint16_t id);
-uint32_t GetTypeSize(const Repository& repository, TypeKind kind, uint16_t id);
+CTypeInfo_Internal* FindType(const Repository& repository, ETypeKind kind, uint16_t id);
+uint32_t GetTypeSize(const Repository& repository, ETypeKind kind, uint16_t id);
 // Offset of the first member with this name hash.
 uint32_t FindMemberOffset(const CTypeInfo_Internal& type, uint32_t nameHash);
 // The first member with this name hash; offset (if given) receives its offset.
@@ -71,7 +71,7 @@ const TlxMember* FindMemberByOffset(const CTypeInfo_Internal& type, uint32_t off
 bool HasFeature(const CTypeInfo_Internal& type, uint32_t featureHash);
 // Copies up to maxRecords member records (or feature hashes) of a type into out and gives the
 // type's member (feature) count; 0 for an unknown type. out may be null when maxRecords is 0.
-uint32_t CopyMemberRecords(const Repository& repository, TypeKind kind, uint16_t id, TlxMember* out,
+uint32_t CopyMemberRecords(const Repository& repository, ETypeKind kind, uint16_t id, TlxMember* out,
                            uint32_t maxRecords);
 uint32_t CopyFeatureHashes(const Repository& repository, uint16_t templateId, uint32_t* out,
                            uint32_t maxHashes);
@@ -81,39 +81,39 @@ uint32_t CopyFeatureHashes(const Repository& repository, uint16_t templateId, ui
 // when a class id of the reserved range is taken, when the size would pass kMaximumTypeSize, or
 // when records are missing (null pointer with a count). Ids outside the reserved range may be
 // registered twice; look-ups then find either.
-CTypeInfo_Internal* RegisterType(Repository& repository, TypeKind kind, uint32_t nameHash, uint16_t id,
+CTypeInfo_Internal* RegisterType(Repository& repository, ETypeKind kind, uint32_t nameHash, uint16_t id,
                                  const TlxMember* members, uint32_t memberCount,
                                  const uint32_t* features = nullptr, uint32_t featureCount = 0);
 // Empties the pending lists of the kind (a template's features too) and starts them with the
 // base type's records when the base is registered.
-void BeginType(Repository& repository, TypeKind kind, uint16_t baseId);
-void AddPendingMember(Repository& repository, TypeKind kind, uint32_t nameHash, uint32_t typeCode,
+void BeginType(Repository& repository, ETypeKind kind, uint16_t baseId);
+void AddPendingMember(Repository& repository, ETypeKind kind, uint32_t nameHash, uint32_t typeCode,
                       uint32_t count);
 void AddPendingFeature(Repository& repository, uint32_t featureHash);
 // Registers from the pending lists, which stay as they are until the next Begin.
-CTypeInfo_Internal* EndType(Repository& repository, TypeKind kind, uint32_t nameHash, uint16_t id);
+CTypeInfo_Internal* EndType(Repository& repository, ETypeKind kind, uint32_t nameHash, uint16_t id);
 
 // Visits the classes or templates of one region or all (kAllRegions) in pool order; visit
 // returning false ends the current region.
 template <typename F>
-void WalkTypes(Repository& repository, uint16_t regionId, TypeKind kind, F&& visit) {
+void WalkTypes(Repository& repository, uint16_t regionId, ETypeKind kind, F&& visit) {
   repository.WalkItems(regionId, &Region::types, [&](CTypeInfo_Internal& type) {
     return type.kind != kind || visit(type);
   });
 }
 
 // ---- Export bodies taking names (UTF-8, hashed and recorded) ----------------------------------
-void RegisterTypeNamed(Repository& repository, TypeKind kind, const char* name, uint16_t id,
+void RegisterTypeNamed(Repository& repository, ETypeKind kind, const char* name, uint16_t id,
                        const TlxMember* members, uint32_t memberCount, const uint32_t* features,
                        uint32_t featureCount);
-void AddMemberNamed(Repository& repository, TypeKind kind, const char* name, uint32_t typeCode,
+void AddMemberNamed(Repository& repository, ETypeKind kind, const char* name, uint32_t typeCode,
                     uint32_t count);
 void AddFeatureNamed(Repository& repository, const char* name);
-void EndTypeNamed(Repository& repository, TypeKind kind, const char* name, uint16_t id);
-uint32_t GetMemberOffsetNamed(const Repository& repository, TypeKind kind, uint16_t id, const char* name);
-TlxMember* GetMemberNamed(const Repository& repository, TypeKind kind, uint16_t id, const char* name);
-TlxMember* GetMemberByIndex(const Repository& repository, TypeKind kind, uint16_t id, uint32_t index);
-TlxMember* GetMemberByOffset(const Repository& repository, TypeKind kind, uint16_t id, uint32_t offset);
+void EndTypeNamed(Repository& repository, ETypeKind kind, const char* name, uint16_t id);
+uint32_t GetMemberOffsetNamed(const Repository& repository, ETypeKind kind, uint16_t id, const char* name);
+TlxMember* GetMemberNamed(const Repository& repository, ETypeKind kind, uint16_t id, const char* name);
+TlxMember* GetMemberByIndex(const Repository& repository, ETypeKind kind, uint16_t id, uint32_t index);
+TlxMember* GetMemberByOffset(const Repository& repository, ETypeKind kind, uint16_t id, uint32_t offset);
 bool HasFeatureNamed(TlxTypeInfo* templateType, const char* name);
 
 }  // namespace Quorin

@@ -33,7 +33,7 @@ class TArray {
  public:
   TArray() = default;
   // step: elements added per growth; 0 doubles the capacity.
-  explicit TArray(uint64_t step) : step_(step) {}
+  explicit TArray(uint64_t step) : m_step(step) {}
   ~TArray() { Free(); }
 
   TArray(const TArray&) = delete;
@@ -50,80 +50,80 @@ class TArray {
   // Sets the capacity to max(capacity, 1) and clips the count to it; nothing happens when the
   // capacity already is that non-zero value. On failure the array is unchanged.
   void Reserve(uint64_t capacity) {
-    if (capacity != 0 && capacity == capacity_) return;
+    if (capacity != 0 && capacity == m_capacity) return;
     const uint64_t wanted = capacity != 0 ? capacity : 1;
-    data_ = static_cast<T*>(ResizeArrayBlock(data_, wanted, sizeof(T), Pool));
-    capacity_ = wanted;
-    if (count_ > wanted) count_ = wanted;
+    m_data = static_cast<T*>(ResizeArrayBlock(m_data, wanted, sizeof(T), Pool));
+    m_capacity = wanted;
+    if (m_count > wanted) m_count = wanted;
   }
 
   // Stores a copy of value at the end, growing by the step (or doubling) when full. value may be
   // an element of this array. On failure the array is unchanged.
   T& Append(const T& value) {
     const T copy = value;  // value may live in the block that growth moves
-    if (count_ == capacity_) Reserve(step_ != 0 ? capacity_ + step_ : capacity_ * 2);
-    T* slot = ::new (static_cast<void*>(data_ + count_)) T(copy);
-    ++count_;
+    if (m_count == m_capacity) Reserve(m_step != 0 ? m_capacity + m_step : m_capacity * 2);
+    T* slot = ::new (static_cast<void*>(m_data + m_count)) T(copy);
+    ++m_count;
     return *slot;
   }
 
   // Removes the element at index (< Count()) and closes the gap, keeping the order of the rest.
   void RemoveAt(uint64_t index) {
-    std::memmove(static_cast<void*>(data_ + index), data_ + index + 1,
-                 (count_ - index - 1) * sizeof(T));
-    --count_;
+    std::memmove(static_cast<void*>(m_data + index), m_data + index + 1,
+                 (m_count - index - 1) * sizeof(T));
+    --m_count;
   }
 
   // Forgets the elements and keeps the block.
-  void Clear() { count_ = 0; }
+  void Clear() { m_count = 0; }
 
   // Hands the block to the caller, who frees it with Memory::Free; the array becomes empty.
   T* Release() {
-    T* data = data_;
-    data_ = nullptr;
-    count_ = 0;
-    capacity_ = 0;
+    T* data = m_data;
+    m_data = nullptr;
+    m_count = 0;
+    m_capacity = 0;
     return data;
   }
 
   // Gives the block back; the step stays.
   void Free() {
-    Memory::Free(data_);
-    data_ = nullptr;
-    count_ = 0;
-    capacity_ = 0;
+    Memory::Free(m_data);
+    m_data = nullptr;
+    m_count = 0;
+    m_capacity = 0;
   }
 
-  T& operator[](uint64_t index) { return data_[index]; }
-  const T& operator[](uint64_t index) const { return data_[index]; }
-  T* Data() { return data_; }
-  const T* Data() const { return data_; }
-  uint64_t Count() const { return count_; }
-  uint64_t Capacity() const { return capacity_; }
-  uint64_t Step() const { return step_; }
-  void SetStep(uint64_t step) { step_ = step; }
-  bool IsEmpty() const { return count_ == 0; }
+  T& operator[](uint64_t index) { return m_data[index]; }
+  const T& operator[](uint64_t index) const { return m_data[index]; }
+  T* Data() { return m_data; }
+  const T* Data() const { return m_data; }
+  uint64_t Count() const { return m_count; }
+  uint64_t Capacity() const { return m_capacity; }
+  uint64_t Step() const { return m_step; }
+  void SetStep(uint64_t step) { m_step = step; }
+  bool IsEmpty() const { return m_count == 0; }
 
-  T* begin() { return data_; }
-  T* end() { return data_ + count_; }
-  const T* begin() const { return data_; }
-  const T* end() const { return data_ + count_; }
+  T* begin() { return m_data; }
+  T* end() { return m_data + m_count; }
+  const T* begin() const { return m_data; }
+  const T* end() const { return m_data + m_count; }
 
  private:
   void Take(TArray& other) {
-    data_ = other.data_;
-    count_ = other.count_;
-    capacity_ = other.capacity_;
-    step_ = other.step_;
-    other.data_ = nullptr;
-    other.count_ = 0;
-    other.capacity_ = 0;
+    m_data = other.m_data;
+    m_count = other.m_count;
+    m_capacity = other.m_capacity;
+    m_step = other.m_step;
+    other.m_data = nullptr;
+    other.m_count = 0;
+    other.m_capacity = 0;
   }
 
-  T* data_ = nullptr;  // null while the capacity is 0
-  uint64_t count_ = 0;
-  uint64_t capacity_ = 0;
-  uint64_t step_ = 0;
+  T* m_data = nullptr;  // null while the capacity is 0
+  uint64_t m_count = 0;
+  uint64_t m_capacity = 0;
+  uint64_t m_step = 0;
 };
 
 static_assert(sizeof(TArray<char>) == sizeof(void*) + 3 * 8);

@@ -48,7 +48,7 @@ class TIdTable {
   // The value of the first pair added with this key, or null.
   V* Lookup(K key) { return const_cast<V*>(std::as_const(*this).Lookup(key)); }
   const V* Lookup(K key) const {
-    for (const Pair& pair : buckets_[BucketOf(key)]) {
+    for (const Pair& pair : m_buckets[BucketOf(key)]) {
       if (pair.key == key) return &pair.value;
     }
     return nullptr;
@@ -56,11 +56,11 @@ class TIdTable {
 
   // Appends the pair without looking for the key (callers look up first); raises std::bad_alloc
   // with the table unchanged when the bucket cannot grow.
-  V& Add(K key, const V& value) { return buckets_[BucketOf(key)].Append(Pair{key, value}).value; }
+  V& Add(K key, const V& value) { return m_buckets[BucketOf(key)].Append(Pair{key, value}).value; }
 
   // Removes the first pair with this key; false when there is none.
   bool Remove(K key) {
-    Bucket& bucket = buckets_[BucketOf(key)];
+    Bucket& bucket = m_buckets[BucketOf(key)];
     for (uint64_t i = 0; i < bucket.Count(); ++i) {
       if (bucket[i].key == key) {
         bucket.RemoveAt(i);
@@ -72,18 +72,18 @@ class TIdTable {
 
   uint64_t Count() const {
     uint64_t total = 0;
-    for (const Bucket& bucket : buckets_) total += bucket.Count();
+    for (const Bucket& bucket : m_buckets) total += bucket.Count();
     return total;
   }
 
-  const Bucket& GetBucket(uint32_t index) const { return buckets_[index]; }
+  const Bucket& GetBucket(uint32_t index) const { return m_buckets[index]; }
 
   // Visits every pair, bucket 0 to 63 and in insertion order within a bucket, until
   // visit(key, value) returns false; returns false when it stopped early. The visitor must not
   // add or remove pairs.
   template <typename F>
   bool Walk(F&& visit) {
-    for (Bucket& bucket : buckets_) {
+    for (Bucket& bucket : m_buckets) {
       for (Pair& pair : bucket) {
         if (!visit(pair.key, pair.value)) return false;
       }
@@ -99,7 +99,7 @@ class TIdTable {
     const uint64_t total = Count();
     if (total == 0) return true;
     sorted.Reserve(total);
-    for (Bucket& bucket : buckets_) {
+    for (Bucket& bucket : m_buckets) {
       for (Pair& pair : bucket) sorted.Append(&pair);
     }
     // Equal keys share a bucket, where addresses follow insertion order.
@@ -114,11 +114,11 @@ class TIdTable {
 
   // Gives every bucket block back; the table stays usable.
   void Free() {
-    for (Bucket& bucket : buckets_) bucket.Free();
+    for (Bucket& bucket : m_buckets) bucket.Free();
   }
 
  private:
-  Bucket buckets_[kBucketCount];
+  Bucket m_buckets[kBucketCount];
 };
 
 }  // namespace Bravik

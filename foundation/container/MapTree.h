@@ -75,16 +75,16 @@ struct TMapTree {
   // Ascending iteration for range-for; the tree must not change while it runs.
   class Iterator {
    public:
-    explicit Iterator(Node* node) : node_(node) {}
-    Node* operator*() const { return node_; }
+    explicit Iterator(Node* node) : m_node(node) {}
+    Node* operator*() const { return m_node; }
     Iterator& operator++() {
-      node_ = Next(node_);
+      m_node = Next(m_node);
       return *this;
     }
     bool operator==(const Iterator&) const = default;
 
    private:
-    Node* node_;
+    Node* m_node;
   };
   Iterator begin() const { return Iterator(First()); }
   Iterator end() const { return Iterator(nullptr); }

@@ -19,34 +19,34 @@ constexpr uint64_t kFirstGenerationBlocks = 2;
 
 void CRecursiveSpinLock::Lock() {
   const uint32_t self = System::CurrentThreadId();
-  if (owner_.load(std::memory_order_relaxed) == self) {
-    ++recursion_;
+  if (m_owner.load(std::memory_order_relaxed) == self) {
+    ++m_recursion;
     return;
   }
   for (;;) {
     uint32_t expected = kNoOwner;
-    if (owner_.compare_exchange_weak(expected, self, std::memory_order_acquire, std::memory_order_relaxed))
+    if (m_owner.compare_exchange_weak(expected, self, std::memory_order_acquire, std::memory_order_relaxed))
       break;
-    while (owner_.load(std::memory_order_relaxed) != kNoOwner) System::SpinPause();
+    while (m_owner.load(std::memory_order_relaxed) != kNoOwner) System::SpinPause();
   }
-  recursion_ = 1;
+  m_recursion = 1;
 }
 
 void CRecursiveSpinLock::Unlock() {
-  BRAVIK_ASSERT(owner_.load(std::memory_order_relaxed) == System::CurrentThreadId());
-  if (--recursion_ == 0) owner_.store(kNoOwner, std::memory_order_release);
+  BRAVIK_ASSERT(m_owner.load(std::memory_order_relaxed) == System::CurrentThreadId());
+  if (--m_recursion == 0) m_owner.store(kNoOwner, std::memory_order_release);
 }
 
 namespace {
 class CLockGuard {
  public:
-  explicit CLockGuard(CRecursiveSpinLock& lock) : lock_(lock) { lock_.Lock(); }
-  ~CLockGuard() { lock_.Unlock(); }
+  explicit CLockGuard(CRecursiveSpinLock& lock) : m_lock(lock) { m_lock.Lock(); }
+  ~CLockGuard() { m_lock.Unlock(); }
   CLockGuard(const CLockGuard&) = delete;
   CLockGuard& operator=(const CLockGuard&) = delete;
 
  private:
-  CRecursiveSpinLock& lock_;
+  CRecursiveSpinLock& m_lock;
 };
 }  // namespace
 
@@ -54,16 +54,16 @@ class CLockGuard {
 
 CMemoryManager::CMemoryManager(System::AllocateFunction allocate, System::ReallocateFunction reallocate,
                                System::FreeFunction release, uint64_t limit, uint64_t ownBytes)
-    : allocate_(allocate), reallocate_(reallocate), free_(release), bytesInUse_(ownBytes), limit_(limit) {}
+    : m_allocate(allocate), m_reallocate(reallocate), m_free(release), m_bytesInUse(ownBytes), m_limit(limit) {}
 
 void* CMemoryManager::RawAllocate(uint64_t size) {
   const uint64_t inUse = BytesInUse();
   // Written so that nothing wraps: sizes near 2^64 and a limit below the current use both fail.
-  if (size > kMaxBlockSize || inUse > limit_ || size > limit_ - inUse) return nullptr;
-  void* block = allocate_(static_cast<size_t>(size));
+  if (size > kMaxBlockSize || inUse > m_limit || size > m_limit - inUse) return nullptr;
+  void* block = m_allocate(static_cast<size_t>(size));
   if (block == nullptr) return nullptr;
-  bytesInUse_.fetch_add(size, std::memory_order_relaxed);
-  liveHostBlocks_.fetch_add(1, std::memory_order_relaxed);
+  m_bytesInUse.fetch_add(size, std::memory_order_relaxed);
+  m_liveHostBlocks.fetch_add(1, std::memory_order_relaxed);
   return block;
 }
 
@@ -71,18 +71,18 @@ void* CMemoryManager::RawReallocate(void* block, uint64_t oldSize, uint64_t newS
   if (block == nullptr) return RawAllocate(newSize);
   const uint64_t inUse = BytesInUse();
   if (newSize > kMaxBlockSize) return nullptr;
-  if (newSize > oldSize && (inUse > limit_ || newSize - oldSize > limit_ - inUse)) return nullptr;
-  void* moved = reallocate_(block, static_cast<size_t>(newSize));
+  if (newSize > oldSize && (inUse > m_limit || newSize - oldSize > m_limit - inUse)) return nullptr;
+  void* moved = m_reallocate(block, static_cast<size_t>(newSize));
   if (moved == nullptr) return nullptr;
-  bytesInUse_.fetch_add(newSize - oldSize, std::memory_order_relaxed);
+  m_bytesInUse.fetch_add(newSize - oldSize, std::memory_order_relaxed);
   return moved;
 }
 
 void CMemoryManager::RawFree(void* block, uint64_t size) {
   if (block == nullptr) return;
-  bytesInUse_.fetch_sub(size, std::memory_order_relaxed);
-  liveHostBlocks_.fetch_sub(1, std::memory_order_relaxed);
-  free_(block);
+  m_bytesInUse.fetch_sub(size, std::memory_order_relaxed);
+  m_liveHostBlocks.fetch_sub(1, std::memory_order_relaxed);
+  m_free(block);
 }
 
 // ---- CMemoryManager: records -----------------------------------------------------------
@@ -90,19 +90,19 @@ void CMemoryManager::RawFree(void* block, uint64_t size) {
 // Holds the manager lock and marks the table as changing for lock-free readers (odd sequence).
 class CWriteSection {
  public:
-  explicit CWriteSection(CMemoryManager& manager) : manager_(manager), guard_(manager.lock_) {
-    manager_.sequence_.store(manager_.sequence_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  explicit CWriteSection(CMemoryManager& manager) : m_manager(manager), m_guard(manager.m_lock) {
+    m_manager.m_sequence.store(m_manager.m_sequence.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
   }
   ~CWriteSection() {
-    manager_.sequence_.store(manager_.sequence_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    m_manager.m_sequence.store(m_manager.m_sequence.load(std::memory_order_relaxed) + 1, std::memory_order_release);
   }
   CWriteSection(const CWriteSection&) = delete;
   CWriteSection& operator=(const CWriteSection&) = delete;
 
  private:
-  CMemoryManager& manager_;
-  CLockGuard guard_;
+  CMemoryManager& m_manager;
+  CLockGuard m_guard;
 };
 
 bool CMemoryManager::Setup() {
@@ -110,53 +110,53 @@ bool CMemoryManager::Setup() {
   auto* table = static_cast<Bucket*>(RawAllocate(count * sizeof(Bucket)));
   if (table == nullptr) return false;
   for (uint64_t i = 0; i < count; ++i) new (&table[i]) Bucket(nullptr);
-  buckets_.store(table, std::memory_order_relaxed);
-  bucketBits_.store(kInitialBucketBits, std::memory_order_relaxed);
+  m_buckets.store(table, std::memory_order_relaxed);
+  m_bucketBits.store(kInitialBucketBits, std::memory_order_relaxed);
   return GrowRecordStorage();
 }
 
 void CMemoryManager::Teardown() {
-  for (uint64_t i = 0; i < recordBlockCount_; ++i) RawFree(recordBlocks_[i], kRecordBlockBytes);
-  const uint64_t tableLength = generations_ == 0 ? 0 : kFirstGenerationBlocks << (generations_ - 1);
-  RawFree(recordBlocks_, tableLength * sizeof(CAllocationRecord*));
+  for (uint64_t i = 0; i < m_recordBlockCount; ++i) RawFree(m_recordBlocks[i], kRecordBlockBytes);
+  const uint64_t tableLength = m_generations == 0 ? 0 : kFirstGenerationBlocks << (m_generations - 1);
+  RawFree(m_recordBlocks, tableLength * sizeof(CAllocationRecord*));
   // A retired table keeps its successor in slot 0 and its own bucket count in slot 1.
-  while (retiredBuckets_ != nullptr) {
-    Bucket* table = retiredBuckets_;
-    retiredBuckets_ = reinterpret_cast<Bucket*>(table[0].load(std::memory_order_relaxed));
+  while (m_retiredBuckets != nullptr) {
+    Bucket* table = m_retiredBuckets;
+    m_retiredBuckets = reinterpret_cast<Bucket*>(table[0].load(std::memory_order_relaxed));
     RawFree(table, reinterpret_cast<uintptr_t>(table[1].load(std::memory_order_relaxed)) * sizeof(Bucket));
   }
-  RawFree(buckets_.load(std::memory_order_relaxed), BucketCount() * sizeof(Bucket));
-  recordBlocks_ = nullptr;
-  buckets_.store(nullptr, std::memory_order_relaxed);
-  freeRecords_ = nullptr;
-  recordBlockCount_ = generations_ = liveRecords_ = 0;
+  RawFree(m_buckets.load(std::memory_order_relaxed), BucketCount() * sizeof(Bucket));
+  m_recordBlocks = nullptr;
+  m_buckets.store(nullptr, std::memory_order_relaxed);
+  m_freeRecords = nullptr;
+  m_recordBlockCount = m_generations = m_liveRecords = 0;
 }
 
-uint64_t CMemoryManager::BucketCount() const { return 1ull << bucketBits_.load(std::memory_order_relaxed); }
+uint64_t CMemoryManager::BucketCount() const { return 1ull << m_bucketBits.load(std::memory_order_relaxed); }
 
 // Doubles the record-block table and fills the new half with fresh blocks of 256 records.
 bool CMemoryManager::GrowRecordStorage() {
-  const uint64_t oldLength = generations_ == 0 ? 0 : kFirstGenerationBlocks << (generations_ - 1);
-  const uint64_t newLength = generations_ == 0 ? kFirstGenerationBlocks : oldLength * 2;
-  if (recordBlockCount_ == oldLength) {
-    void* table = RawReallocate(recordBlocks_, oldLength * sizeof(CAllocationRecord*),
+  const uint64_t oldLength = m_generations == 0 ? 0 : kFirstGenerationBlocks << (m_generations - 1);
+  const uint64_t newLength = m_generations == 0 ? kFirstGenerationBlocks : oldLength * 2;
+  if (m_recordBlockCount == oldLength) {
+    void* table = RawReallocate(m_recordBlocks, oldLength * sizeof(CAllocationRecord*),
                                 newLength * sizeof(CAllocationRecord*));
     if (table == nullptr) return false;
-    recordBlocks_ = static_cast<CAllocationRecord**>(table);
-    ++generations_;
+    m_recordBlocks = static_cast<CAllocationRecord**>(table);
+    ++m_generations;
   }
   // A generation cut short by the host keeps the blocks it got; the next growth fills the rest.
-  const uint64_t length = kFirstGenerationBlocks << (generations_ - 1);
-  while (recordBlockCount_ < length) {
+  const uint64_t length = kFirstGenerationBlocks << (m_generations - 1);
+  while (m_recordBlockCount < length) {
     auto* block = static_cast<CAllocationRecord*>(RawAllocate(kRecordBlockBytes));
     if (block == nullptr) break;
-    recordBlocks_[recordBlockCount_++] = block;
+    m_recordBlocks[m_recordBlockCount++] = block;
     for (uint32_t i = kRecordsPerBlock; i-- > 0;) {
-      new (&block[i]) CAllocationRecord{{0}, {freeRecords_}, {0}};
-      freeRecords_ = &block[i];
+      new (&block[i]) CAllocationRecord{{0}, {m_freeRecords}, {0}};
+      m_freeRecords = &block[i];
     }
   }
-  return freeRecords_ != nullptr;
+  return m_freeRecords != nullptr;
 }
 
 CMemoryManager::Bucket* CMemoryManager::BucketOf(Bucket* buckets, uint32_t bits, uintptr_t address) {
@@ -164,7 +164,7 @@ CMemoryManager::Bucket* CMemoryManager::BucketOf(Bucket* buckets, uint32_t bits,
 }
 
 CMemoryManager::Bucket* CMemoryManager::BucketOf(uintptr_t address) const {
-  return BucketOf(buckets_.load(std::memory_order_relaxed), bucketBits_.load(std::memory_order_relaxed), address);
+  return BucketOf(m_buckets.load(std::memory_order_relaxed), m_bucketBits.load(std::memory_order_relaxed), address);
 }
 
 void CMemoryManager::Link(CAllocationRecord* record) {
@@ -185,19 +185,19 @@ CAllocationRecord* CMemoryManager::Unlink(uintptr_t address) {
 }
 
 void CMemoryManager::Release(CAllocationRecord* record) {
-  record->next.store(freeRecords_, std::memory_order_relaxed);
-  freeRecords_ = record;
-  --liveRecords_;
+  record->next.store(m_freeRecords, std::memory_order_relaxed);
+  m_freeRecords = record;
+  --m_liveRecords;
 }
 
 // Keeps chains short as live blocks grow, so a free costs the same at any population.
 void CMemoryManager::GrowBuckets() {
-  const uint32_t oldBits = bucketBits_.load(std::memory_order_relaxed);
+  const uint32_t oldBits = m_bucketBits.load(std::memory_order_relaxed);
   const uint64_t oldCount = 1ull << oldBits, count = oldCount * 2;
   auto* table = static_cast<Bucket*>(RawAllocate(count * sizeof(Bucket)));
   if (table == nullptr) return;  // longer chains, still correct
   for (uint64_t i = 0; i < count; ++i) new (&table[i]) Bucket(nullptr);
-  Bucket* oldTable = buckets_.load(std::memory_order_relaxed);
+  Bucket* oldTable = m_buckets.load(std::memory_order_relaxed);
   for (uint64_t i = 0; i < oldCount; ++i) {
     for (CAllocationRecord* record = oldTable[i].load(std::memory_order_relaxed); record != nullptr;) {
       CAllocationRecord* next = record->next.load(std::memory_order_relaxed);
@@ -208,23 +208,23 @@ void CMemoryManager::GrowBuckets() {
     }
   }
   // Table before bits: a reader that sees the new bits also sees the table they index.
-  buckets_.store(table, std::memory_order_release);
-  bucketBits_.store(oldBits + 1, std::memory_order_release);
-  oldTable[0].store(reinterpret_cast<CAllocationRecord*>(retiredBuckets_), std::memory_order_relaxed);
+  m_buckets.store(table, std::memory_order_release);
+  m_bucketBits.store(oldBits + 1, std::memory_order_release);
+  oldTable[0].store(reinterpret_cast<CAllocationRecord*>(m_retiredBuckets), std::memory_order_relaxed);
   oldTable[1].store(reinterpret_cast<CAllocationRecord*>(static_cast<uintptr_t>(oldCount)), std::memory_order_relaxed);
-  retiredBuckets_ = oldTable;
+  m_retiredBuckets = oldTable;
 }
 
 CAllocationRecord* CMemoryManager::NewRecord(uintptr_t address, uint64_t word) {
-  if (freeRecords_ == nullptr && !GrowRecordStorage()) return nullptr;
-  CAllocationRecord* record = freeRecords_;
-  freeRecords_ = record->next.load(std::memory_order_relaxed);
+  if (m_freeRecords == nullptr && !GrowRecordStorage()) return nullptr;
+  CAllocationRecord* record = m_freeRecords;
+  m_freeRecords = record->next.load(std::memory_order_relaxed);
   record->address.store(address, std::memory_order_relaxed);
   record->sizeAndPool.store(word, std::memory_order_relaxed);
   Link(record);
   // At most one record per bucket on average: a free with a million live blocks then walks
   // about as few records, each a likely cache miss, as with a thousand.
-  if (++liveRecords_ > BucketCount()) GrowBuckets();
+  if (++m_liveRecords > BucketCount()) GrowBuckets();
   return record;
 }
 
@@ -297,7 +297,7 @@ void CMemoryManager::UpdateRecord(const void* oldBlock, const void* newBlock, ui
 CAllocationRecord* CMemoryManager::LookupRetry(const void* block, uint64_t* word) const {
   const uintptr_t address = reinterpret_cast<uintptr_t>(block);
   for (;;) {
-    const uint64_t before = sequence_.load(std::memory_order_acquire);
+    const uint64_t before = m_sequence.load(std::memory_order_acquire);
     if (before & 1) {
       System::SpinPause();
       continue;
@@ -305,7 +305,7 @@ CAllocationRecord* CMemoryManager::LookupRetry(const void* block, uint64_t* word
     uint64_t value = 0;
     CAllocationRecord* found = Walk(address, &value);
     std::atomic_thread_fence(std::memory_order_acquire);
-    if (sequence_.load(std::memory_order_relaxed) != before) continue;
+    if (m_sequence.load(std::memory_order_relaxed) != before) continue;
     if (found == nullptr || (value & kCachedFlag) != 0) return nullptr;
     *word = value;
     return found;
@@ -313,8 +313,8 @@ CAllocationRecord* CMemoryManager::LookupRetry(const void* block, uint64_t* word
 }
 
 uint64_t CMemoryManager::RecordCount() {
-  CLockGuard guard(lock_);
-  return liveRecords_;
+  CLockGuard guard(m_lock);
+  return m_liveRecords;
 }
 
 // ---- TPool<N> --------------------------------------------------------------------------
@@ -347,11 +347,11 @@ void* RawOfAligned(void* block) {
 
 template <unsigned N>
 TPool<N>::TPool(CMemoryManager& manager, uint32_t selector, uint32_t l1DataCacheBytes)
-    : manager_(manager), selector_(selector) {
+    : m_manager(manager), m_selector(selector) {
   for (uint32_t i = 0; i < kClassCount; ++i) {
     const uint64_t classSize = 1ull << (i + kFirstClassShift);
     const uint64_t elements = (l1DataCacheBytes / 2) / classSize;
-    classes_[i].elementsPerChunk = static_cast<uint32_t>(std::clamp<uint64_t>(elements, 4, 256));
+    m_classes[i].elementsPerChunk = static_cast<uint32_t>(std::clamp<uint64_t>(elements, 4, 256));
   }
 }
 
@@ -365,12 +365,12 @@ uint32_t TPool<N>::ClassIndex(uint64_t size) {
 template <unsigned N>
 bool TPool<N>::AddChunk(CSizeClass& sizeClass, uint64_t classSize) {
   const uint64_t bytes = sizeClass.elementsPerChunk * classSize;
-  void* raw = manager_.RawAllocate(N > 0 ? bytes + kAlignment : bytes);
+  void* raw = m_manager.RawAllocate(N > 0 ? bytes + kAlignment : bytes);
   if (raw == nullptr) return false;
-  void* table = manager_.RawReallocate(sizeClass.chunks, sizeClass.chunkCount * sizeof(uint8_t*),
+  void* table = m_manager.RawReallocate(sizeClass.chunks, sizeClass.chunkCount * sizeof(uint8_t*),
                                        (sizeClass.chunkCount + 1) * sizeof(uint8_t*));
   if (table == nullptr) {
-    manager_.RawFree(raw, N > 0 ? bytes + kAlignment : bytes);
+    m_manager.RawFree(raw, N > 0 ? bytes + kAlignment : bytes);
     return false;
   }
   uint8_t* start = N > 0 ? AlignAfter(raw, kAlignment) : static_cast<uint8_t*>(raw);
@@ -390,7 +390,7 @@ template <unsigned N>
 void* TPool<N>::Allocate(uint64_t size) {
   if (size > kLargestClass) return AllocateLarge(size);
   const uint32_t index = ClassIndex(size);
-  CSizeClass& sizeClass = classes_[index];
+  CSizeClass& sizeClass = m_classes[index];
   sizeClass.lock.Lock();
   if (sizeClass.freeList == nullptr && !AddChunk(sizeClass, 1ull << (index + kFirstClassShift))) {
     sizeClass.lock.Unlock();
@@ -406,7 +406,7 @@ void* TPool<N>::Allocate(uint64_t size) {
 template <unsigned N>
 void TPool<N>::Free(void* block, uint64_t size) {
   if (size > kLargestClass) return FreeLarge(block, size);
-  CSizeClass& sizeClass = classes_[ClassIndex(size)];
+  CSizeClass& sizeClass = m_classes[ClassIndex(size)];
   sizeClass.lock.Lock();
   SetNextFree(block, sizeClass.freeList);
   sizeClass.freeList = block;
@@ -419,16 +419,16 @@ void TPool<N>::Free(void* block, uint64_t size) {
 template <unsigned N>
 void* TPool<N>::AllocateLarge(uint64_t size) {
   if (size > kMaxBlockSize) return nullptr;
-  void* raw = manager_.RawAllocate(size + Padding());
+  void* raw = m_manager.RawAllocate(size + Padding());
   if (raw == nullptr) return nullptr;
-  largeBlocks_.fetch_add(1, std::memory_order_relaxed);
+  m_largeBlocks.fetch_add(1, std::memory_order_relaxed);
   return AlignAfter(raw, kAlignment);
 }
 
 template <unsigned N>
 void TPool<N>::FreeLarge(void* block, uint64_t size) {
-  largeBlocks_.fetch_sub(1, std::memory_order_relaxed);
-  manager_.RawFree(RawOfAligned(block), size + Padding());
+  m_largeBlocks.fetch_sub(1, std::memory_order_relaxed);
+  m_manager.RawFree(RawOfAligned(block), size + Padding());
 }
 
 // In place when nothing needs to move: same class, or a large block shrinking by less than
@@ -439,7 +439,7 @@ void* TPool<N>::Reallocate(void* block, uint64_t oldSize, uint64_t newSize) {
   if (oldSize > kLargestClass) {
     if (newSize > kLargestClass && newSize < oldSize && newSize > oldSize - kLargestClass) {
       // The raw block is now accounted at the new size, so the later free balances.
-      manager_.AdjustBytesInUse(-static_cast<int64_t>(oldSize - newSize));
+      m_manager.AdjustBytesInUse(-static_cast<int64_t>(oldSize - newSize));
       return block;
     }
     return nullptr;
@@ -451,7 +451,7 @@ void* TPool<N>::Reallocate(void* block, uint64_t oldSize, uint64_t newSize) {
 // Pops up to count blocks, carving chunks as needed; stops early only when the host refuses.
 template <unsigned N>
 uint32_t TPool<N>::TakeBatch(uint32_t classIndex, void** blocks, uint32_t count) {
-  CSizeClass& sizeClass = classes_[classIndex];
+  CSizeClass& sizeClass = m_classes[classIndex];
   uint32_t taken = 0;
   sizeClass.lock.Lock();
   while (taken < count) {
@@ -467,7 +467,7 @@ uint32_t TPool<N>::TakeBatch(uint32_t classIndex, void** blocks, uint32_t count)
 
 template <unsigned N>
 void TPool<N>::GiveBatch(uint32_t classIndex, void* const* blocks, uint32_t count) {
-  CSizeClass& sizeClass = classes_[classIndex];
+  CSizeClass& sizeClass = m_classes[classIndex];
   sizeClass.lock.Lock();
   for (uint32_t i = 0; i < count; ++i) {
     SetNextFree(blocks[i], sizeClass.freeList);
@@ -480,15 +480,15 @@ void TPool<N>::GiveBatch(uint32_t classIndex, void* const* blocks, uint32_t coun
 template <unsigned N>
 void TPool<N>::Destroy() {
   for (uint32_t i = 0; i < kClassCount; ++i) {
-    CSizeClass& sizeClass = classes_[i];
+    CSizeClass& sizeClass = m_classes[i];
     const uint64_t bytes = sizeClass.elementsPerChunk * (1ull << (i + kFirstClassShift));
     for (uint32_t c = 0; c < sizeClass.chunkCount; ++c) {
       if (N > 0)
-        manager_.RawFree(RawOfAligned(sizeClass.chunks[c]), bytes + kAlignment);
+        m_manager.RawFree(RawOfAligned(sizeClass.chunks[c]), bytes + kAlignment);
       else
-        manager_.RawFree(sizeClass.chunks[c], bytes);
+        m_manager.RawFree(sizeClass.chunks[c], bytes);
     }
-    manager_.RawFree(sizeClass.chunks, sizeClass.chunkCount * sizeof(uint8_t*));
+    m_manager.RawFree(sizeClass.chunks, sizeClass.chunkCount * sizeof(uint8_t*));
     sizeClass.chunks = nullptr;
     sizeClass.chunkCount = 0;
     sizeClass.freeList = nullptr;
@@ -498,8 +498,8 @@ void TPool<N>::Destroy() {
 
 template <unsigned N>
 uint64_t TPool<N>::LiveBlocks() {
-  uint64_t live = largeBlocks_.load(std::memory_order_relaxed);
-  for (CSizeClass& sizeClass : classes_) {
+  uint64_t live = m_largeBlocks.load(std::memory_order_relaxed);
+  for (CSizeClass& sizeClass : m_classes) {
     sizeClass.lock.Lock();
     live += sizeClass.liveBlocks;
     sizeClass.lock.Unlock();
@@ -560,23 +560,23 @@ uint64_t CThreadCache::HandedOut() const {
 
 CThreadCache* CMemorySystem::ThreadCache() {
   const CThreadSlot slot = t_cacheSlot;
-  if (slot.systemId == cacheKey_) return slot.cache;
+  if (slot.systemId == m_cacheKey) return slot.cache;
   return AdoptThreadCache();
 }
 
 // A thread serves one system from a cache; other systems it uses take the locked paths.
 CThreadCache* CMemorySystem::AdoptThreadCache() {
-  if (cacheKey_ == kNoCacheKey || FindLiveSystem(t_cacheSlot.systemId) != nullptr) return nullptr;
-  void* memory = manager_.RawAllocate(sizeof(CThreadCache));
+  if (m_cacheKey == kNoCacheKey || FindLiveSystem(t_cacheSlot.systemId) != nullptr) return nullptr;
+  void* memory = m_manager.RawAllocate(sizeof(CThreadCache));
   if (memory == nullptr) return nullptr;
   auto* cache = new (memory) CThreadCache{};
   {
-    CLockGuard guard(manager_.Lock());
-    cache->next = caches_;
-    if (caches_ != nullptr) caches_->previous = cache;
-    caches_ = cache;
+    CLockGuard guard(m_manager.Lock());
+    cache->next = m_caches;
+    if (m_caches != nullptr) m_caches->previous = cache;
+    m_caches = cache;
   }
-  t_cacheSlot = {cache, id_};
+  t_cacheSlot = {cache, m_id};
   t_exitHook.armed = true;
   return cache;
 }
@@ -587,13 +587,13 @@ void CMemorySystem::ReleaseThreadCache(CThreadCache* cache) {
     if (count != 0) Flush(*cache, PoolOfBin(bin), bin, static_cast<uint32_t>(count));
   }
   {
-    CLockGuard guard(manager_.Lock());
-    allocations_.fetch_add(cache->HandedOut(), std::memory_order_relaxed);
+    CLockGuard guard(m_manager.Lock());
+    m_allocations.fetch_add(cache->HandedOut(), std::memory_order_relaxed);
     if (cache->previous != nullptr) cache->previous->next = cache->next;
-    else caches_ = cache->next;
+    else m_caches = cache->next;
     if (cache->next != nullptr) cache->next->previous = cache->previous;
   }
-  manager_.RawFree(cache, sizeof(CThreadCache));
+  m_manager.RawFree(cache, sizeof(CThreadCache));
 }
 
 void CMemorySystem::ReleaseCallingThreadCache() {
@@ -606,19 +606,19 @@ bool CMemorySystem::CallingThreadIsCached() { return ThreadCache() != nullptr; }
 
 uint32_t CMemorySystem::TakeBatch(uint32_t pool, uint32_t classIndex, void** blocks, uint32_t count) {
   switch (pool) {
-    case 1: return pool1_.TakeBatch(classIndex, blocks, count);
-    case 2: return pool2_.TakeBatch(classIndex, blocks, count);
-    case 3: return pool3_.TakeBatch(classIndex, blocks, count);
-    default: return pool4_.TakeBatch(classIndex, blocks, count);
+    case 1: return m_pool1.TakeBatch(classIndex, blocks, count);
+    case 2: return m_pool2.TakeBatch(classIndex, blocks, count);
+    case 3: return m_pool3.TakeBatch(classIndex, blocks, count);
+    default: return m_pool4.TakeBatch(classIndex, blocks, count);
   }
 }
 
 void CMemorySystem::GiveBatch(uint32_t pool, uint32_t classIndex, void* const* blocks, uint32_t count) {
   switch (pool) {
-    case 1: return pool1_.GiveBatch(classIndex, blocks, count);
-    case 2: return pool2_.GiveBatch(classIndex, blocks, count);
-    case 3: return pool3_.GiveBatch(classIndex, blocks, count);
-    default: return pool4_.GiveBatch(classIndex, blocks, count);
+    case 1: return m_pool1.GiveBatch(classIndex, blocks, count);
+    case 2: return m_pool2.GiveBatch(classIndex, blocks, count);
+    case 3: return m_pool3.GiveBatch(classIndex, blocks, count);
+    default: return m_pool4.GiveBatch(classIndex, blocks, count);
   }
 }
 
@@ -628,7 +628,7 @@ bool CMemorySystem::Refill(CThreadCache& cache, uint32_t pool, uint32_t bin) {
   void* blocks[kCacheBatch];
   CAllocationRecord* records[kCacheBatch];
   const uint32_t taken = TakeBatch(pool, ClassOfBin(bin), blocks, kCacheBatch);
-  const uint32_t recorded = manager_.AddRecords(blocks, taken, PackSizeAndPool(0, pool) | kCachedFlag, records);
+  const uint32_t recorded = m_manager.AddRecords(blocks, taken, PackSizeAndPool(0, pool) | kCachedFlag, records);
   if (recorded < taken) GiveBatch(pool, ClassOfBin(bin), blocks + recorded, taken - recorded);
   const uint64_t state = cache.states[bin].load(std::memory_order_relaxed);
   const uint64_t parked = state & CThreadCache::kCountMask;
@@ -646,7 +646,7 @@ void CMemorySystem::Flush(CThreadCache& cache, uint32_t pool, uint32_t bin, uint
     blocks[i] = entries[i].block;
     records[i] = entries[i].record;
   }
-  manager_.RemoveRecords(records, count);
+  m_manager.RemoveRecords(records, count);
   GiveBatch(pool, ClassOfBin(bin), blocks, count);
   const uint64_t state = cache.states[bin].load(std::memory_order_relaxed);
   std::memmove(entries, entries + count, ((state & CThreadCache::kCountMask) - count) * sizeof(CThreadCache::Entry));
@@ -671,11 +671,11 @@ void CMemorySystem::CachedFree(CThreadCache& cache, void* block, CAllocationReco
 
 CMemorySystem::CMemorySystem(System::AllocateFunction allocate, System::ReallocateFunction reallocate,
                              System::FreeFunction release, uint64_t limit, uint32_t l1DataCacheBytes)
-    : manager_(allocate, reallocate, release, limit, sizeof(CMemorySystem)),
-      pool1_(manager_, 1, l1DataCacheBytes),
-      pool2_(manager_, 2, l1DataCacheBytes),
-      pool3_(manager_, 3, l1DataCacheBytes),
-      pool4_(manager_, 4, l1DataCacheBytes) {}
+    : m_manager(allocate, reallocate, release, limit, sizeof(CMemorySystem)),
+      m_pool1(m_manager, 1, l1DataCacheBytes),
+      m_pool2(m_manager, 2, l1DataCacheBytes),
+      m_pool3(m_manager, 3, l1DataCacheBytes),
+      m_pool4(m_manager, 4, l1DataCacheBytes) {}
 
 CMemorySystem* CMemorySystem::Create(System::AllocateFunction allocate, System::ReallocateFunction reallocate,
                                      System::FreeFunction release, uint64_t limit, uint32_t l1DataCacheBytes,
@@ -686,7 +686,7 @@ CMemorySystem* CMemorySystem::Create(System::AllocateFunction allocate, System::
   void* state = allocate(sizeof(CMemorySystem));
   if (state == nullptr) return nullptr;
   auto* system = new (state) CMemorySystem(allocate, reallocate, release, limit, l1DataCacheBytes);
-  if (!system->manager_.Setup()) {
+  if (!system->m_manager.Setup()) {
     Destroy(system);
     return nullptr;
   }
@@ -698,8 +698,8 @@ CMemorySystem* CMemorySystem::Create(System::AllocateFunction allocate, System::
     if (!entry.id.compare_exchange_strong(expected, ~0ull, std::memory_order_acq_rel)) continue;
     entry.system.store(system, std::memory_order_release);
     entry.id.store(id, std::memory_order_release);
-    system->id_ = id;
-    system->cacheKey_ = id;
+    system->m_id = id;
+    system->m_cacheKey = id;
     break;
   }
   return system;
@@ -708,81 +708,81 @@ CMemorySystem* CMemorySystem::Create(System::AllocateFunction allocate, System::
 void CMemorySystem::Destroy(CMemorySystem* system) {
   if (system == nullptr) return;
   for (CLiveSystem& entry : g_liveSystems) {
-    if (system->id_ == 0 || entry.id.load(std::memory_order_acquire) != system->id_) continue;
+    if (system->m_id == 0 || entry.id.load(std::memory_order_acquire) != system->m_id) continue;
     entry.system.store(nullptr, std::memory_order_release);
     entry.id.store(0, std::memory_order_release);
   }
-  if (t_cacheSlot.systemId == system->id_) t_cacheSlot = {nullptr, 0};
+  if (t_cacheSlot.systemId == system->m_id) t_cacheSlot = {nullptr, 0};
   // Caches of other threads go with the pools; those threads find their system gone.
-  while (CThreadCache* cache = system->caches_) {
-    system->caches_ = cache->next;
-    system->manager_.RawFree(cache, sizeof(CThreadCache));
+  while (CThreadCache* cache = system->m_caches) {
+    system->m_caches = cache->next;
+    system->m_manager.RawFree(cache, sizeof(CThreadCache));
   }
-  system->pool1_.Destroy();
-  system->pool2_.Destroy();
-  system->pool3_.Destroy();
-  system->pool4_.Destroy();
-  system->manager_.Teardown();
-  System::FreeFunction release = system->manager_.FreeCallback();
+  system->m_pool1.Destroy();
+  system->m_pool2.Destroy();
+  system->m_pool3.Destroy();
+  system->m_pool4.Destroy();
+  system->m_manager.Teardown();
+  System::FreeFunction release = system->m_manager.FreeCallback();
   system->~CMemorySystem();
   release(system);
 }
 
 uint64_t CMemorySystem::Allocations() {
-  CLockGuard guard(manager_.Lock());
-  uint64_t total = allocations_.load(std::memory_order_relaxed);
-  for (CThreadCache* cache = caches_; cache != nullptr; cache = cache->next) total += cache->HandedOut();
+  CLockGuard guard(m_manager.Lock());
+  uint64_t total = m_allocations.load(std::memory_order_relaxed);
+  for (CThreadCache* cache = m_caches; cache != nullptr; cache = cache->next) total += cache->HandedOut();
   return total;
 }
 
 uint64_t CMemorySystem::LiveBlocks() {
-  CLockGuard guard(manager_.Lock());
+  CLockGuard guard(m_manager.Lock());
   uint64_t parked = 0;
-  for (CThreadCache* cache = caches_; cache != nullptr; cache = cache->next)
+  for (CThreadCache* cache = m_caches; cache != nullptr; cache = cache->next)
     parked += cache->Parked();
-  return manager_.RecordCount() - parked;
+  return m_manager.RecordCount() - parked;
 }
 
 void* CMemorySystem::CoreAllocate(uint64_t size) {
-  void* block = manager_.RawAllocate(size);
+  void* block = m_manager.RawAllocate(size);
   if (block == nullptr) return nullptr;
-  if (!manager_.AddRecord(block, size, 0)) {
-    manager_.RawFree(block, size);
+  if (!m_manager.AddRecord(block, size, 0)) {
+    m_manager.RawFree(block, size);
     return nullptr;
   }
   return block;
 }
 
 void* CMemorySystem::CoreReallocate(void* block, uint64_t oldSize, uint64_t newSize) {
-  void* moved = manager_.RawReallocate(block, oldSize, newSize);
-  if (moved != nullptr) manager_.UpdateRecord(block, moved, newSize);
+  void* moved = m_manager.RawReallocate(block, oldSize, newSize);
+  if (moved != nullptr) m_manager.UpdateRecord(block, moved, newSize);
   return moved;
 }
 
 void* CMemorySystem::PoolAllocate(uint32_t pool, uint64_t size) {
   switch (pool) {
-    case 1: return pool1_.Allocate(size);
-    case 2: return pool2_.Allocate(size);
-    case 3: return pool3_.Allocate(size);
-    default: return pool4_.Allocate(size);
+    case 1: return m_pool1.Allocate(size);
+    case 2: return m_pool2.Allocate(size);
+    case 3: return m_pool3.Allocate(size);
+    default: return m_pool4.Allocate(size);
   }
 }
 
 void CMemorySystem::PoolFree(uint32_t pool, void* block, uint64_t size) {
   switch (pool) {
-    case 1: return pool1_.Free(block, size);
-    case 2: return pool2_.Free(block, size);
-    case 3: return pool3_.Free(block, size);
-    default: return pool4_.Free(block, size);
+    case 1: return m_pool1.Free(block, size);
+    case 2: return m_pool2.Free(block, size);
+    case 3: return m_pool3.Free(block, size);
+    default: return m_pool4.Free(block, size);
   }
 }
 
 void* CMemorySystem::PoolReallocate(uint32_t pool, void* block, uint64_t oldSize, uint64_t newSize) {
   switch (pool) {
-    case 1: return pool1_.Reallocate(block, oldSize, newSize);
-    case 2: return pool2_.Reallocate(block, oldSize, newSize);
-    case 3: return pool3_.Reallocate(block, oldSize, newSize);
-    default: return pool4_.Reallocate(block, oldSize, newSize);
+    case 1: return m_pool1.Reallocate(block, oldSize, newSize);
+    case 2: return m_pool2.Reallocate(block, oldSize, newSize);
+    case 3: return m_pool3.Reallocate(block, oldSize, newSize);
+    default: return m_pool4.Reallocate(block, oldSize, newSize);
   }
 }
 
@@ -794,11 +794,11 @@ void* CMemorySystem::AllocateSlow(uint64_t size, uint32_t pool) {
   }
   void* block = recorded == 0 ? CoreAllocate(size) : PoolAllocate(recorded, size);
   if (block == nullptr) return nullptr;
-  if (recorded != 0 && !manager_.AddRecord(block, size, recorded)) {
+  if (recorded != 0 && !m_manager.AddRecord(block, size, recorded)) {
     PoolFree(recorded, block, size);
     return nullptr;
   }
-  allocations_.fetch_add(1, std::memory_order_relaxed);
+  m_allocations.fetch_add(1, std::memory_order_relaxed);
   return block;
 }
 
@@ -817,9 +817,9 @@ bool CMemorySystem::FreeSlow(void* block, CAllocationRecord* record, uint64_t wo
 bool CMemorySystem::UncachedFree(void* block) {
   uint64_t size = 0;
   uint32_t pool = 0;
-  if (!manager_.TakeRecord(block, &size, &pool)) return false;
+  if (!m_manager.TakeRecord(block, &size, &pool)) return false;
   if (pool == 0)
-    manager_.RawFree(block, size);
+    m_manager.RawFree(block, size);
   else
     PoolFree(pool, block, size);
   return true;
@@ -830,7 +830,7 @@ void* CMemorySystem::Reallocate(void* block, uint64_t size, uint32_t pool) {
   if (block == nullptr) return Allocate(size, pool);
   uint64_t oldSize = 0;
   uint32_t recorded = 0;
-  if (!manager_.FindRecord(block, &oldSize, &recorded)) return nullptr;
+  if (!m_manager.FindRecord(block, &oldSize, &recorded)) return nullptr;
   if (size == 0) {
     Free(block);
     return nullptr;
@@ -838,7 +838,7 @@ void* CMemorySystem::Reallocate(void* block, uint64_t size, uint32_t pool) {
   if (size > kMaxBlockSize) return nullptr;
   if (recorded == 0) return CoreReallocate(block, oldSize, size);
   if (PoolReallocate(recorded, block, oldSize, size) != nullptr) {
-    manager_.UpdateRecord(block, block, size);
+    m_manager.UpdateRecord(block, block, size);
     return block;
   }
   void* moved = Allocate(size, recorded);
@@ -851,13 +851,13 @@ void* CMemorySystem::Reallocate(void* block, uint64_t size, uint32_t pool) {
 uint64_t CMemorySystem::BlockSize(const void* block) {
   uint64_t size = 0;
   uint32_t pool = 0;
-  return block != nullptr && manager_.FindRecord(block, &size, &pool) ? size : 0;
+  return block != nullptr && m_manager.FindRecord(block, &size, &pool) ? size : 0;
 }
 
 uint32_t CMemorySystem::BlockPool(const void* block) {
   uint64_t size = 0;
   uint32_t pool = 0;
-  return block != nullptr && manager_.FindRecord(block, &size, &pool) ? pool : 0;
+  return block != nullptr && m_manager.FindRecord(block, &size, &pool) ? pool : 0;
 }
 
 }  // namespace Bravik::Memory

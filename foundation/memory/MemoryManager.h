@@ -21,22 +21,22 @@ class CRecursiveSpinLock {
 
  private:
   static constexpr uint32_t kNoOwner = 0xFFFFFFFFu;
-  uint32_t recursion_ = 0;
-  std::atomic<uint32_t> owner_{kNoOwner};
+  uint32_t m_recursion = 0;
+  std::atomic<uint32_t> m_owner{kNoOwner};
 };
 
 // Spin bit of one size class: bit 0 set while held.
 class CSpinBit {
  public:
   void Lock() {
-    while (word_.fetch_or(1u, std::memory_order_acquire) & 1u)
-      while (word_.load(std::memory_order_relaxed) & 1u) System::SpinPause();
+    while (m_word.fetch_or(1u, std::memory_order_acquire) & 1u)
+      while (m_word.load(std::memory_order_relaxed) & 1u) System::SpinPause();
   }
   // Only bit 0 is ever set and only its holder clears it, so a release store does the AND.
-  void Unlock() { word_.store(0u, std::memory_order_release); }
+  void Unlock() { m_word.store(0u, std::memory_order_release); }
 
  private:
-  std::atomic<uint32_t> word_{0};
+  std::atomic<uint32_t> m_word{0};
 };
 
 // Every block handed out has one: address, chain link, size (low 61 bits) and pool (top 3).
@@ -91,12 +91,12 @@ class CMemoryManager {
   // Lock-free look-up: the record of block and a consistent copy of its size-and-pool word,
   // or null. Writers bump a sequence number around every change of the table, readers retry.
   CAllocationRecord* Lookup(const void* block, uint64_t* word) const {
-    const uint64_t before = sequence_.load(std::memory_order_acquire);
+    const uint64_t before = m_sequence.load(std::memory_order_acquire);
     uint64_t value = 0;
     CAllocationRecord* found = Walk(reinterpret_cast<uintptr_t>(block), &value);
     std::atomic_thread_fence(std::memory_order_acquire);
     // One test for both "a writer was inside" (odd) and "a writer came and went" (moved).
-    if (((before & 1) | (sequence_.load(std::memory_order_relaxed) ^ before)) != 0) return LookupRetry(block, word);
+    if (((before & 1) | (m_sequence.load(std::memory_order_relaxed) ^ before)) != 0) return LookupRetry(block, word);
     if (found == nullptr || (value & kCachedFlag) != 0) return nullptr;
     *word = value;
     return found;
@@ -106,16 +106,16 @@ class CMemoryManager {
   void RemoveRecords(CAllocationRecord* const* records, uint32_t count);
 
   // The lock also guards the thread-cache registry of the owning system.
-  CRecursiveSpinLock& Lock() { return lock_; }
+  CRecursiveSpinLock& Lock() { return m_lock; }
 
-  uint64_t BytesInUse() const { return bytesInUse_.load(std::memory_order_relaxed); }
-  uint64_t Limit() const { return limit_; }
+  uint64_t BytesInUse() const { return m_bytesInUse.load(std::memory_order_relaxed); }
+  uint64_t Limit() const { return m_limit; }
   uint64_t RecordCount();
   uint64_t BucketCount() const;
   void AdjustBytesInUse(int64_t delta) {
-    bytesInUse_.fetch_add(static_cast<uint64_t>(delta), std::memory_order_relaxed);
+    m_bytesInUse.fetch_add(static_cast<uint64_t>(delta), std::memory_order_relaxed);
   }
-  System::FreeFunction FreeCallback() const { return free_; }
+  System::FreeFunction FreeCallback() const { return m_free; }
 
  private:
   friend class CWriteSection;
@@ -132,8 +132,8 @@ class CMemoryManager {
   // never returned to the host while the manager lives, so stale links still lead to valid memory.
   CAllocationRecord* Walk(uintptr_t address, uint64_t* value) const {
     // Bits first: the table read after them is never smaller than they say.
-    const uint32_t bits = bucketBits_.load(std::memory_order_acquire);
-    const Bucket* buckets = buckets_.load(std::memory_order_acquire);
+    const uint32_t bits = m_bucketBits.load(std::memory_order_acquire);
+    const Bucket* buckets = m_buckets.load(std::memory_order_acquire);
     uint32_t steps = 0;
     for (CAllocationRecord* record = buckets[BucketIndex(address, bits)].load(std::memory_order_relaxed);
          record != nullptr && ++steps < kMaxWalk; record = record->next.load(std::memory_order_relaxed)) {
@@ -154,23 +154,23 @@ class CMemoryManager {
   CAllocationRecord* NewRecord(uintptr_t address, uint64_t word);
   CAllocationRecord* FindLive(uintptr_t address) const;
 
-  uint64_t generations_ = 0;
-  CAllocationRecord** recordBlocks_ = nullptr;
-  uint64_t recordBlockCount_ = 0;
-  CAllocationRecord* freeRecords_ = nullptr;
-  std::atomic<Bucket*> buckets_{nullptr};
-  std::atomic<uint32_t> bucketBits_{0};
+  uint64_t m_generations = 0;
+  CAllocationRecord** m_recordBlocks = nullptr;
+  uint64_t m_recordBlockCount = 0;
+  CAllocationRecord* m_freeRecords = nullptr;
+  std::atomic<Bucket*> m_buckets{nullptr};
+  std::atomic<uint32_t> m_bucketBits{0};
   // Replaced bucket tables stay until teardown: a lock-free reader may still be walking one.
-  Bucket* retiredBuckets_ = nullptr;
-  std::atomic<uint64_t> sequence_{0};
-  uint64_t liveRecords_ = 0;
-  System::AllocateFunction allocate_;
-  System::ReallocateFunction reallocate_;
-  System::FreeFunction free_;
-  std::atomic<uint64_t> liveHostBlocks_{0};
-  std::atomic<uint64_t> bytesInUse_;
-  uint64_t limit_;
-  CRecursiveSpinLock lock_;
+  Bucket* m_retiredBuckets = nullptr;
+  std::atomic<uint64_t> m_sequence{0};
+  uint64_t m_liveRecords = 0;
+  System::AllocateFunction m_allocate;
+  System::ReallocateFunction m_reallocate;
+  System::FreeFunction m_free;
+  std::atomic<uint64_t> m_liveHostBlocks{0};
+  std::atomic<uint64_t> m_bytesInUse;
+  uint64_t m_limit;
+  CRecursiveSpinLock m_lock;
 };
 
 // Small-block pool with 2^N alignment: power-of-two classes up to 1024 bytes carved from
@@ -194,7 +194,7 @@ class TPool {
   void Destroy();
 
   uint64_t LiveBlocks();
-  uint32_t ElementsPerChunk(uint32_t classIndex) const { return classes_[classIndex].elementsPerChunk; }
+  uint32_t ElementsPerChunk(uint32_t classIndex) const { return m_classes[classIndex].elementsPerChunk; }
   static uint32_t ClassIndex(uint64_t size);
 
   // Batch moves between a class's free list and a thread cache, one lock round each.
@@ -217,10 +217,10 @@ class TPool {
   void FreeLarge(void* block, uint64_t size);
   static uint64_t Padding() { return kAlignment; }
 
-  CMemoryManager& manager_;
-  uint32_t selector_;
-  CSizeClass classes_[kClassCount];
-  std::atomic<uint64_t> largeBlocks_{0};
+  CMemoryManager& m_manager;
+  uint32_t m_selector;
+  CSizeClass m_classes[kClassCount];
+  std::atomic<uint64_t> m_largeBlocks{0};
 };
 
 constexpr uint32_t kCacheCapacity = 32;  // blocks a thread keeps per size class
@@ -285,7 +285,7 @@ class CMemorySystem {
     // size - 1 wraps for 0, which the slow path turns into null.
     if (pool - 1 < 4 && size - 1 < TPool<0>::kLargestClass) {
       const CThreadSlot slot = t_cacheSlot;
-      if (slot.systemId == cacheKey_) {
+      if (slot.systemId == m_cacheKey) {
         if (void* block = HandOutParked(*slot.cache, CacheBin(pool, size), size, pool)) return block;
       }
     }
@@ -296,13 +296,13 @@ class CMemorySystem {
   bool Free(void* block) {
     if (block == nullptr) return false;
     uint64_t word = 0;
-    CAllocationRecord* record = manager_.Lookup(block, &word);
+    CAllocationRecord* record = m_manager.Lookup(block, &word);
     if (record == nullptr) return false;
     const uint32_t pool = static_cast<uint32_t>(word >> kPoolShift);
     const uint64_t size = word & kSizeMask;
     if (pool != 0 && size <= TPool<0>::kLargestClass) {
       const CThreadSlot slot = t_cacheSlot;
-      if (slot.systemId == cacheKey_ && Park(*slot.cache, CacheBin(pool, size), block, record, word)) return true;
+      if (slot.systemId == m_cacheKey && Park(*slot.cache, CacheBin(pool, size), block, record, word)) return true;
     }
     return FreeSlow(block, record, word);
   }
@@ -312,7 +312,7 @@ class CMemorySystem {
   uint64_t LiveBlocks();
   // Blocks handed out since creation.
   uint64_t Allocations();
-  CMemoryManager& Manager() { return manager_; }
+  CMemoryManager& Manager() { return m_manager; }
   // Whether the calling thread allocates through a cache of this system; makes the cache when
   // the thread has none yet.
   bool CallingThreadIsCached();
@@ -360,15 +360,15 @@ class CMemorySystem {
   void PoolFree(uint32_t pool, void* block, uint64_t size);
   void* PoolReallocate(uint32_t pool, void* block, uint64_t oldSize, uint64_t newSize);
 
-  CMemoryManager manager_;
-  TPool<0> pool1_;
-  TPool<2> pool2_;
-  TPool<3> pool3_;
-  TPool<4> pool4_;
-  uint64_t id_ = 0;                       // never reused, so a thread can tell a stale cache
-  uint64_t cacheKey_ = kNoCacheKey;       // id_ when threads may cache, else matching no thread
-  std::atomic<uint64_t> allocations_{0};  // outside caches, and those of ended threads
-  CThreadCache* caches_ = nullptr;        // registry, under the manager lock
+  CMemoryManager m_manager;
+  TPool<0> m_pool1;
+  TPool<2> m_pool2;
+  TPool<3> m_pool3;
+  TPool<4> m_pool4;
+  uint64_t m_id = 0;                       // never reused, so a thread can tell a stale cache
+  uint64_t m_cacheKey = kNoCacheKey;       // m_id when threads may cache, else matching no thread
+  std::atomic<uint64_t> m_allocations{0};  // outside caches, and those of ended threads
+  CThreadCache* m_caches = nullptr;        // registry, under the manager lock
 };
 
 // Recorded selector of a request: pools 1 to 4 keep theirs, everything else is the core.

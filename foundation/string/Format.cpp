@@ -10,7 +10,7 @@ namespace Bravik {
 
 namespace {
 
-using Kind = FormatArgument::Kind;
+using EKind = FormatArgument::EKind;
 
 constexpr uint32_t kDecimalForm = 0;
 constexpr uint32_t kHexForm = 1;
@@ -82,8 +82,8 @@ void WalkFormat(const Unit* p, Sink& sink) {
 }
 
 // Float, double and plain string arguments have a single text for both forms.
-bool UsesHexText(Kind kind, bool hex) {
-  return hex && (kind == Kind::kUnsigned || kind == Kind::kSigned || kind == Kind::kMapable);
+bool UsesHexText(EKind kind, bool hex) {
+  return hex && (kind == EKind::kUnsigned || kind == EKind::kSigned || kind == EKind::kMapable);
 }
 
 class CFormatter {
@@ -186,8 +186,8 @@ const CachedText& CFormatter::Text(uint32_t index, bool hex) {
 }
 
 void CFormatter::Convert(const FormatArgument& argument, ArgumentCache& cache, uint32_t form) {
-  if (argument.kind == Kind::kString) return ConvertString(*argument.text, cache);
-  if (argument.kind == Kind::kMapable && form == kDecimalForm) {
+  if (argument.kind == EKind::kString) return ConvertString(*argument.text, cache);
+  if (argument.kind == EKind::kMapable && form == kDecimalForm) {
     return ConvertString(argument.mapableText(argument.object), cache);
   }
   ConvertNumber(argument, cache, form);
@@ -199,22 +199,22 @@ void CFormatter::ConvertNumber(const FormatArgument& argument, ArgumentCache& ca
   text.ascii = true;
   text.data = form == kHexForm ? cache.hex : cache.decimal;
   if (form == kHexForm) {
-    const bool mapable = argument.kind == Kind::kMapable;
+    const bool mapable = argument.kind == EKind::kMapable;
     const uint64_t value = mapable ? argument.mapableHash(argument.object) : argument.unsignedValue;
     text.count = HexToAscii(value, cache.hex);
     return;
   }
   switch (argument.kind) {
-    case Kind::kUnsigned:
+    case EKind::kUnsigned:
       text.count = UnsignedToAscii(argument.unsignedValue, cache.decimal);
       break;
-    case Kind::kSigned:
+    case EKind::kSigned:
       text.count = SignedToAscii(argument.signedValue, cache.decimal);
       break;
-    case Kind::kFloat:
+    case EKind::kFloat:
       text.count = FloatToAscii(argument.floatValue, cache.decimal);
       break;
-    case Kind::kDouble:
+    case EKind::kDouble:
       text.count = DoubleToAscii(argument.doubleValue, cache.decimal);
       break;
     default:

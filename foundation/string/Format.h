@@ -30,9 +30,9 @@ concept MapableText = requires(const T& value) {
 // One argument of Format reduced to its kind and value; a mapable argument is reached through
 // two functions so that its text and hash are fetched only when a placeholder needs them.
 struct FormatArgument {
-  enum class Kind : uint8_t { kUnsigned, kSigned, kFloat, kDouble, kString, kMapable };
+  enum class EKind : uint8_t { kUnsigned, kSigned, kFloat, kDouble, kString, kMapable };
 
-  Kind kind = Kind::kSigned;
+  EKind kind = EKind::kSigned;
   union {
     int64_t signedValue = 0;
     uint64_t unsignedValue;
@@ -73,18 +73,18 @@ template <typename T>
 FormatArgument MakeArgument(const T& value) {
   FormatArgument argument;
   if constexpr (MapableText<T>) {
-    argument.kind = FormatArgument::Kind::kMapable;
+    argument.kind = FormatArgument::EKind::kMapable;
     argument.object = &value;
     argument.mapableText = &MapableTextOf<T>;
     argument.mapableHash = &MapableHashOf<T>;
   } else if constexpr (std::is_base_of_v<IString, T>) {
-    argument.kind = FormatArgument::Kind::kString;
+    argument.kind = FormatArgument::EKind::kString;
     argument.text = &value;
   } else if constexpr (std::is_same_v<T, float>) {
-    argument.kind = FormatArgument::Kind::kFloat;
+    argument.kind = FormatArgument::EKind::kFloat;
     argument.floatValue = value;
   } else if constexpr (std::is_same_v<T, double>) {
-    argument.kind = FormatArgument::Kind::kDouble;
+    argument.kind = FormatArgument::EKind::kDouble;
     argument.doubleValue = value;
   } else {
     static_assert(std::is_integral_v<T> && !kIsCharacterType<T>,
@@ -93,7 +93,7 @@ FormatArgument MakeArgument(const T& value) {
     if constexpr (std::is_signed_v<T>) {
       argument.signedValue = static_cast<int64_t>(value);
     } else {
-      argument.kind = FormatArgument::Kind::kUnsigned;
+      argument.kind = FormatArgument::EKind::kUnsigned;
       argument.unsignedValue = static_cast<uint64_t>(value);
     }
   }

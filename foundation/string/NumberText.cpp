@@ -55,7 +55,7 @@ class CDecimalLimbs {
  public:
   explicit CDecimalLimbs(uint64_t value) {
     do {
-      limbs_[count_++] = static_cast<uint32_t>(value % kLimbBase);
+      m_limbs[m_count++] = static_cast<uint32_t>(value % kLimbBase);
       value /= kLimbBase;
     } while (value != 0);
   }
@@ -63,21 +63,21 @@ class CDecimalLimbs {
   // `bits` at most 29, so a limb times 2^bits plus a carry fits 64 bits.
   void ShiftLeft(int bits) {
     uint64_t carry = 0;
-    for (size_t i = 0; i < count_; ++i) {
-      const uint64_t product = (static_cast<uint64_t>(limbs_[i]) << bits) + carry;
-      limbs_[i] = static_cast<uint32_t>(product % kLimbBase);
+    for (size_t i = 0; i < m_count; ++i) {
+      const uint64_t product = (static_cast<uint64_t>(m_limbs[i]) << bits) + carry;
+      m_limbs[i] = static_cast<uint32_t>(product % kLimbBase);
       carry = product / kLimbBase;
     }
     while (carry != 0) {
-      limbs_[count_++] = static_cast<uint32_t>(carry % kLimbBase);
+      m_limbs[m_count++] = static_cast<uint32_t>(carry % kLimbBase);
       carry /= kLimbBase;
     }
   }
 
   size_t Print(char* text) const {
-    size_t length = UnsignedToAscii(limbs_[count_ - 1], text);
-    for (size_t i = count_ - 1; i > 0; --i) {
-      WriteDigits(limbs_[i - 1], 10, kDecimalDigits, text + length, kLimbDigits);
+    size_t length = UnsignedToAscii(m_limbs[m_count - 1], text);
+    for (size_t i = m_count - 1; i > 0; --i) {
+      WriteDigits(m_limbs[i - 1], 10, kDecimalDigits, text + length, kLimbDigits);
       length += kLimbDigits;
     }
     return Terminate(text, length);
@@ -86,8 +86,8 @@ class CDecimalLimbs {
  private:
   static constexpr uint64_t kLimbBase = 1000000000;
   static constexpr size_t kLimbDigits = 9;
-  uint32_t limbs_[40] = {};  // 2^1024 has 309 digits: 35 limbs
-  size_t count_ = 0;
+  uint32_t m_limbs[40] = {};  // 2^1024 has 309 digits: 35 limbs
+  size_t m_count = 0;
 };
 
 // Exact decimal digits of an integral magnitude of at least 2^63 (any such double is an

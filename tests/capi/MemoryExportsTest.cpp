@@ -57,27 +57,27 @@ class ForeignBlock : public testing::Test {
  protected:
   static constexpr size_t kSize = 48;
   static constexpr unsigned char kFill = 0x5A;
-  unsigned char* block_ = static_cast<unsigned char*>(std::malloc(kSize));
+  unsigned char* m_block = static_cast<unsigned char*>(std::malloc(kSize));
 
   void SetUp() override {
-    ASSERT_NE(block_, nullptr);
-    std::memset(block_, kFill, kSize);
+    ASSERT_NE(m_block, nullptr);
+    std::memset(m_block, kFill, kSize);
   }
   // Freeing it here would be a double free (caught by the sanitizer build) had the library
   // taken it.
   void TearDown() override {
-    for (size_t i = 0; i < kSize; ++i) EXPECT_EQ(block_[i], kFill) << "byte " << i;
-    std::free(block_);
+    for (size_t i = 0; i < kSize; ++i) EXPECT_EQ(m_block[i], kFill) << "byte " << i;
+    std::free(m_block);
   }
 };
 
-TEST_F(ForeignBlock, FreeIgnoresIt) { BrvFree(block_); }
+TEST_F(ForeignBlock, FreeIgnoresIt) { BrvFree(m_block); }
 
 TEST_F(ForeignBlock, ReallocGivesNullAndLeavesIt) {
-  EXPECT_EQ(BrvRealloc(block_, 2 * kSize, 1), nullptr);
+  EXPECT_EQ(BrvRealloc(m_block, 2 * kSize, 1), nullptr);
 }
 
-TEST_F(ForeignBlock, ReallocToZeroLeavesIt) { EXPECT_EQ(BrvRealloc(block_, 0, 1), nullptr); }
+TEST_F(ForeignBlock, ReallocToZeroLeavesIt) { EXPECT_EQ(BrvRealloc(m_block, 0, 1), nullptr); }
 
 TEST(BeforeStartFree, IgnoresNullAndStackBlocks) {
   BrvFree(nullptr);

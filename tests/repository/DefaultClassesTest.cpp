@@ -72,7 +72,7 @@ class DefaultClassesTest : public testing::Test {
 TEST_F(DefaultClassesTest, EveryClassHasItsSizeMembersAndOffsets) {
   Start(0);
   std::vector<uint16_t> ids, expectedIds;
-  Quorin::WalkTypes(*Quorin::Repository::Get(), Quorin::kAllRegions, Quorin::TypeKind::kClass,
+  Quorin::WalkTypes(*Quorin::Repository::Get(), Quorin::kAllRegions, Quorin::ETypeKind::kClass,
                     [&](Quorin::CTypeInfo_Internal& type) { return ids.push_back(type.GetId()), true; });
   for (const ExpectedClass& c : kExpected) expectedIds.push_back(c.id);
   EXPECT_EQ(ids, expectedIds);

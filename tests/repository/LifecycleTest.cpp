@@ -244,16 +244,16 @@ TEST_F(LibraryTest, WalksVisitOneRegionOrAllInPoolOrder) {
   RegisterClass("D", 5);
   Repository& repository = *Repository::Get();
 
-  auto collect = [&](uint16_t region, Quorin::TypeKind kind) {
+  auto collect = [&](uint16_t region, Quorin::ETypeKind kind) {
     std::vector<uint16_t> ids;
     Quorin::WalkTypes(repository, region, kind,
                       [&](Quorin::CTypeInfo_Internal& type) { return ids.push_back(type.GetId()), true; });
     return ids;
   };
-  EXPECT_EQ(collect(Quorin::kAllRegions, Quorin::TypeKind::kClass), (std::vector<uint16_t>{1, 5, 2, 3}));
-  EXPECT_EQ(collect(64, Quorin::TypeKind::kClass), (std::vector<uint16_t>{2, 3}));
-  EXPECT_EQ(collect(0, Quorin::TypeKind::kTemplate), (std::vector<uint16_t>{4}));
-  EXPECT_TRUE(collect(9, Quorin::TypeKind::kClass).empty());
+  EXPECT_EQ(collect(Quorin::kAllRegions, Quorin::ETypeKind::kClass), (std::vector<uint16_t>{1, 5, 2, 3}));
+  EXPECT_EQ(collect(64, Quorin::ETypeKind::kClass), (std::vector<uint16_t>{2, 3}));
+  EXPECT_EQ(collect(0, Quorin::ETypeKind::kTemplate), (std::vector<uint16_t>{4}));
+  EXPECT_TRUE(collect(9, Quorin::ETypeKind::kClass).empty());
 }
 
 TEST_F(LibraryTest, AFalseAnswerEndsOnlyTheCurrentRegionsWalk) {

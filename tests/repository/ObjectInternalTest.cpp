@@ -77,15 +77,15 @@ TEST_F(ObjectInternalTest, MemberReadsStayInsideTheBlock) {
   QuorinTest::RegisterClass("Six", 30, {{QuorinTest::kByte, 6}});
   CObject_Internal* object = CreatePrototype(Repo(), 1, 30, kNoId16);
   const uint8_t data[6] = {1, 2, 3, 4, 5, 6};
-  StoreData(Repo(), *object, DataKind::kClass, data, sizeof data);
+  StoreData(Repo(), *object, EDataKind::kClass, data, sizeof data);
   const ReadCase cases[] = {{0, 6, true},  {5, 1, true},           {6, 0, true},          {6, 1, false},
                             {2, 5, false}, {0, ~0ull, false},       {~0ull, 1, false},     {7, 0, false}};
   for (const ReadCase& c : cases) {
-    void* member = object->MemberAt(DataKind::kClass, c.offset, c.width);
+    void* member = object->MemberAt(EDataKind::kClass, c.offset, c.width);
     EXPECT_EQ(member, c.inside ? static_cast<uint8_t*>(object->classData) + c.offset : nullptr)
         << c.offset << "+" << c.width;
   }
-  EXPECT_EQ(object->MemberAt(DataKind::kTemplate, 0, 0), nullptr);  // nothing attached
+  EXPECT_EQ(object->MemberAt(EDataKind::kTemplate, 0, 0), nullptr);  // nothing attached
 }
 
 TEST_F(ObjectInternalTest, StoredBlocksComeFromTheObjectsRegion) {
@@ -93,8 +93,8 @@ TEST_F(ObjectInternalTest, StoredBlocksComeFromTheObjectsRegion) {
   CObject_Internal* object = CreatePrototype(Repo(), 1, 31, kNoId16);
   TlxBeginRegionWithId(6);
   const uint8_t data[12] = {};
-  StoreData(Repo(), *object, DataKind::kClass, data, sizeof data);
-  EXPECT_EQ(object->DataSize(DataKind::kClass), 12u);
+  StoreData(Repo(), *object, EDataKind::kClass, data, sizeof data);
+  EXPECT_EQ(object->DataSize(EDataKind::kClass), 12u);
   EXPECT_EQ(Repo().FindRegion(0)->dataBlocks.SizeCount(), 1u);
   EXPECT_EQ(Repo().FindRegion(6)->dataBlocks.SizeCount(), 0u);
   TlxEndRegion();
@@ -157,7 +157,7 @@ TEST_F(ObjectInternalTest, FailedAllocationsLeaveNoHalfMadeInstance) {
     CObject_Internal* instance = FindInstance(Repo(), id);
     ASSERT_NE(instance, nullptr);
     EXPECT_EQ(static_cast<uint8_t*>(instance->classData)[0], 7);
-    EXPECT_EQ(instance->DataSize(DataKind::kTemplate), 20u);
+    EXPECT_EQ(instance->DataSize(EDataKind::kTemplate), 20u);
   }
 }
 

@@ -18,7 +18,7 @@ using QuorinTest::LibraryTest;
 
 Repository& Repo() { return *Repository::Get(); }
 
-TlxReference Ref(uint32_t id, ReferenceKind kind) { return TlxReference{id, static_cast<uint8_t>(kind)}; }
+TlxReference Ref(uint32_t id, EReferenceKind kind) { return TlxReference{id, static_cast<uint8_t>(kind)}; }
 
 using ReferenceListInternalTest = LibraryTest;
 
@@ -28,7 +28,7 @@ TEST_F(ReferenceListInternalTest, FreeStandingListsGrowByDoubling) {
   EXPECT_TRUE(path->IsFreeStanding());
   const uint32_t expectedCapacity[] = {1, 2, 4, 4, 8, 8, 8, 8, 16};
   for (uint32_t i = 0; i < std::size(expectedCapacity); ++i) {
-    EXPECT_EQ(path->AddReference(Ref(i, ReferenceKind::kPrototype)), 0u) << i;
+    EXPECT_EQ(path->AddReference(Ref(i, EReferenceKind::kPrototype)), 0u) << i;
     EXPECT_EQ(path->capacity, expectedCapacity[i]) << i;
   }
   EXPECT_EQ(path->count, 9u);
@@ -48,9 +48,9 @@ TEST_F(ReferenceListInternalTest, FreeStandingListsGrowByDoubling) {
 
 TEST_F(ReferenceListInternalTest, SealedListRefusesEveryChange) {
   CReferenceList_Internal* list = CreateEmptyListPrototype(Repo(), 1, 1);
-  EXPECT_EQ(list->AddReference(Ref(5, ReferenceKind::kBlob)), 1u);
+  EXPECT_EQ(list->AddReference(Ref(5, EReferenceKind::kBlob)), 1u);
   ASSERT_TRUE(list->IsSealed());
-  const TlxReference other[2] = {Ref(1, ReferenceKind::kPrototype), Ref(2, ReferenceKind::kPrototype)};
+  const TlxReference other[2] = {Ref(1, EReferenceKind::kPrototype), Ref(2, EReferenceKind::kPrototype)};
   EXPECT_EQ(list->ReserveEntries(10), kListRefused);
   EXPECT_EQ(list->AssignEntries(other, 2), kListRefused);
   EXPECT_EQ(list->AssignList(*CreateEmptyListInstance(Repo(), 2, 0, kNoId32)), kListRefused);
@@ -66,9 +66,9 @@ TEST_F(ReferenceListInternalTest, ImportFindsOnlyOpenListPrototypes) {
   EXPECT_EQ(FindUnsealedListPrototype(Repo(), 3), nullptr);
   CReferenceList_Internal* open = FindUnsealedListPrototype(Repo(), 1);
   ASSERT_NE(open, nullptr);
-  open->AddReference(Ref(1, ReferenceKind::kInstance));
+  open->AddReference(Ref(1, EReferenceKind::kInstance));
   EXPECT_EQ(FindUnsealedListPrototype(Repo(), 1), open);
-  open->AddReference(Ref(2, ReferenceKind::kInstance));
+  open->AddReference(Ref(2, EReferenceKind::kInstance));
   EXPECT_EQ(FindUnsealedListPrototype(Repo(), 1), nullptr);
 
   // A repeated id: the sealed list of an earlier region does not hide the open one.
@@ -81,8 +81,8 @@ TEST_F(ReferenceListInternalTest, ImportFindsOnlyOpenListPrototypes) {
 TEST_F(ReferenceListInternalTest, EntryOfAReferencedList) {
   CReferenceList_Internal* five = CreateListPrototype(Repo(), 5, nullptr, 0);
   CReferenceList_Internal* six = CreateEmptyListInstance(Repo(), 6, 0, kNoId32);
-  const TlxReference entries[4] = {Ref(5, ReferenceKind::kListPrototype), Ref(6, ReferenceKind::kListInstance),
-                                   Ref(5, ReferenceKind::kPrototype), Ref(7, ReferenceKind::kListPrototype)};
+  const TlxReference entries[4] = {Ref(5, EReferenceKind::kListPrototype), Ref(6, EReferenceKind::kListInstance),
+                                   Ref(5, EReferenceKind::kPrototype), Ref(7, EReferenceKind::kListPrototype)};
   CreateListPrototype(Repo(), 1, entries, 4);
   CreateListInstanceFromPrototype(Repo(), 1, 1);
   struct Case {
@@ -107,7 +107,7 @@ TEST_F(ReferenceListInternalTest, InstanceWithNoPrototypeIdStaysAnInstance) {
   TlxBeginRegionWithId(2);
   CReferenceList_Internal* list = CreateEmptyListInstance(Repo(), 3, 1, kNoId32);
   TlxEndRegion();
-  EXPECT_EQ(list->AddReference(Ref(1, ReferenceKind::kBlob)), 0u);
+  EXPECT_EQ(list->AddReference(Ref(1, EReferenceKind::kBlob)), 0u);
   EXPECT_FALSE(list->IsSealed());
 
   std::vector<uint32_t> prototypes, instances;

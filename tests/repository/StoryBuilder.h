@@ -31,7 +31,7 @@ class StoryBuilder {
   // A prototype of the class with zeroed class data in which `fill` may write first.
   template <typename Fill>
   uint32_t Object(uint16_t classId, Fill&& fill) {
-    const uint32_t id = nextObject_++;
+    const uint32_t id = m_nextObject++;
     TlxCreatePrototype(id, classId, 0xFFFF);
     std::vector<uint8_t> data(TlxGetClassSizeByte(classId));
     fill(data.data());
@@ -43,7 +43,7 @@ class StoryBuilder {
   }
 
   uint32_t Text(const char* text) {
-    const uint32_t id = nextText_++;
+    const uint32_t id = m_nextText++;
     TlxCreateText(id, text);
     return id;
   }
@@ -62,7 +62,7 @@ class StoryBuilder {
 
   // A list prototype of the given entries; returns its id.
   uint32_t List(std::initializer_list<TlxReference> entries) {
-    const uint32_t id = nextList_++;
+    const uint32_t id = m_nextList++;
     std::vector<TlxReference> copy(entries);
     TlxCreateListPrototype(id, copy.data(), static_cast<uint32_t>(copy.size()));
     return id;
@@ -71,7 +71,7 @@ class StoryBuilder {
   uint32_t Connection(std::initializer_list<uint32_t> parts) {
     std::vector<TlxReference> entries;
     for (uint32_t part : parts) entries.push_back(PrototypeRef(part));
-    const uint32_t id = nextList_++;
+    const uint32_t id = m_nextList++;
     TlxCreateListPrototype(id, entries.data(), static_cast<uint32_t>(entries.size()));
     return id;
   }
@@ -80,7 +80,7 @@ class StoryBuilder {
   uint32_t Hub(std::initializer_list<uint32_t> connections) {
     std::vector<TlxReference> entries;
     for (uint32_t c : connections) entries.push_back(ListRef(c));
-    const uint32_t list = nextList_++;
+    const uint32_t list = m_nextList++;
     TlxCreateListPrototype(list, entries.data(), static_cast<uint32_t>(entries.size()));
     const TlxListReference reference{list, 1};
     return Object(kHub, [&](uint8_t* d) { std::memcpy(d, &reference, 5); });
@@ -90,8 +90,8 @@ class StoryBuilder {
     const TlxListReference reference{listId, 1};
     return Object(kHub, [&](uint8_t* d) { std::memcpy(d, &reference, 5); });
   }
-  uint32_t NextListId() const { return nextList_; }
-  uint32_t ReserveListId() { return nextList_++; }
+  uint32_t NextListId() const { return m_nextList; }
+  uint32_t ReserveListId() { return m_nextList++; }
 
   // A jump whose "Connection" names the part.
   uint32_t Jump(uint32_t part) {
@@ -112,9 +112,9 @@ class StoryBuilder {
   }
 
  private:
-  uint32_t nextObject_ = 1;
-  uint32_t nextList_ = 1;
-  uint32_t nextText_ = 1;
+  uint32_t m_nextObject = 1;
+  uint32_t m_nextList = 1;
+  uint32_t m_nextText = 1;
 };
 
 }  // namespace QuorinTest

@@ -294,20 +294,20 @@ TEST_F(TypeRegistryTest, InternalCopiesOfRecordsAndFeatures) {
   RegisterSample(1);
   Quorin::Repository& repository = *Quorin::Repository::Get();
   TlxMember out[8] = {};
-  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::TypeKind::kClass, 1, out, 2), 4u);
+  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::ETypeKind::kClass, 1, out, 2), 4u);
   EXPECT_EQ(out[1].nameHash, Hash("y"));
   EXPECT_EQ(out[2].nameHash, 0u);  // only two were asked for
-  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::TypeKind::kClass, 1, nullptr, 0), 4u);
-  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::TypeKind::kClass, 2, out, 8), 0u);
-  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::TypeKind::kTemplate, 1, out, 8), 0u);
+  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::ETypeKind::kClass, 1, nullptr, 0), 4u);
+  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::ETypeKind::kClass, 2, out, 8), 0u);
+  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::ETypeKind::kTemplate, 1, out, 8), 0u);
   const uint32_t features[] = {7, 8, 9};
   TlxRegisterTemplateType("F", 1, nullptr, 0, features, 3);
   uint32_t hashes[3] = {};
   EXPECT_EQ(Quorin::CopyFeatureHashes(repository, 1, hashes, 3), 3u);
   EXPECT_EQ(hashes[2], 9u);
-  const Quorin::CTypeInfo_Internal* type = Quorin::FindType(repository, Quorin::TypeKind::kClass, 1);
+  const Quorin::CTypeInfo_Internal* type = Quorin::FindType(repository, Quorin::ETypeKind::kClass, 1);
   EXPECT_EQ(Quorin::FindMemberOffset(*type, Hash("labels")), 13u);
-  EXPECT_EQ(Quorin::GetTypeSize(repository, Quorin::TypeKind::kClass, 1), 25u);
+  EXPECT_EQ(Quorin::GetTypeSize(repository, Quorin::ETypeKind::kClass, 1), 25u);
 }
 
 TEST_F(TypeRegistryTest, FirstIndicesCountTheRegionsRecords) {

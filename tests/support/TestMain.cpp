@@ -12,16 +12,16 @@ namespace {
 bool g_leaked = false;
 
 class LeakListener : public testing::EmptyTestEventListener {
-  uint64_t before_ = 0;
+  uint64_t m_before = 0;
 
   void OnTestStart(const testing::TestInfo&) override {
-    before_ = Bravik::Memory::GetMemoryStatistics().liveBlocks;
+    m_before = Bravik::Memory::GetMemoryStatistics().liveBlocks;
   }
   void OnTestEnd(const testing::TestInfo& info) override {
     const uint64_t after = Bravik::Memory::GetMemoryStatistics().liveBlocks;
-    if (after != before_) {
+    if (after != m_before) {
       std::fprintf(stderr, "LEAK: %s.%s left %lld live blocks\n", info.test_suite_name(),
-                   info.name(), static_cast<long long>(after - before_));
+                   info.name(), static_cast<long long>(after - m_before));
       g_leaked = true;
     }
   }

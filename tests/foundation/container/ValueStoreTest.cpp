@@ -30,81 +30,81 @@ class ValueStoreTest : public testing::TestWithParam<StoreKind> {
  protected:
   void SetUp() override {
     if (GetParam() == StoreKind::kMap) {
-      store_ = std::make_unique<CWeakTypeMap>(7, kStorageNamespace);
+      m_store = std::make_unique<CWeakTypeMap>(7, kStorageNamespace);
     } else {
-      store_ = std::make_unique<CWeakTypeList>(9, kStorageInstance);
+      m_store = std::make_unique<CWeakTypeList>(9, kStorageInstance);
     }
   }
-  void TearDown() override { store_.reset(); }
-  std::unique_ptr<IWeakTypeStorage> store_;
+  void TearDown() override { m_store.reset(); }
+  std::unique_ptr<IWeakTypeStorage> m_store;
 };
 
 TEST_P(ValueStoreTest, NewEntryIsIntegerZeroMarkedAsEntry) {
-  TlxSprigValue* value = store_->GetOrCreate(42u);
+  TlxSprigValue* value = m_store->GetOrCreate(42u);
   EXPECT_EQ(value->kind, kSprigInteger);
   EXPECT_EQ(value->payload, 0u);
   EXPECT_EQ(value->entryFlag, 1);
-  EXPECT_EQ(IWeakTypeStorage::OwnerOf(value), store_.get());
+  EXPECT_EQ(IWeakTypeStorage::OwnerOf(value), m_store.get());
   EXPECT_EQ(reinterpret_cast<uintptr_t>(value) % 8, 0u) << "8-byte payloads need 8-byte entries";
 }
 
 TEST_P(ValueStoreTest, GetOrCreateTwiceGivesSameValue) {
-  TlxSprigValue* first = store_->GetOrCreate(5u);
+  TlxSprigValue* first = m_store->GetOrCreate(5u);
   first->payload = 77;
-  TlxSprigValue* second = store_->GetOrCreate(5u);
+  TlxSprigValue* second = m_store->GetOrCreate(5u);
   EXPECT_EQ(first, second);
   EXPECT_EQ(second->payload, 77u);
-  EXPECT_EQ(store_->GetCount(), 1u);
+  EXPECT_EQ(m_store->GetCount(), 1u);
 }
 
 TEST_P(ValueStoreTest, NameFormsHashTheName) {
   const CString name("gold");
-  TlxSprigValue* byName = store_->GetOrCreate(name);
-  EXPECT_EQ(byName, store_->GetOrCreate(CalculateHash(name)));
-  EXPECT_TRUE(store_->Contains(name));
-  EXPECT_TRUE(store_->Contains(CalculateHash(name)));
-  EXPECT_EQ(store_->GetKey(byName), CalculateHash(name));
-  store_->Remove(name);
-  EXPECT_FALSE(store_->Contains(name));
+  TlxSprigValue* byName = m_store->GetOrCreate(name);
+  EXPECT_EQ(byName, m_store->GetOrCreate(CalculateHash(name)));
+  EXPECT_TRUE(m_store->Contains(name));
+  EXPECT_TRUE(m_store->Contains(CalculateHash(name)));
+  EXPECT_EQ(m_store->GetKey(byName), CalculateHash(name));
+  m_store->Remove(name);
+  EXPECT_FALSE(m_store->Contains(name));
 }
 
 TEST_P(ValueStoreTest, RemoveFreesStringAndIgnoresAbsentKeys) {
   const uint64_t live = Memory::GetMemoryStatistics().liveBlocks;
-  StoreString(store_->GetOrCreate(1u), "some text");
-  store_->GetOrCreate(2u);
-  store_->Remove(99u);
-  EXPECT_EQ(store_->GetCount(), 2u);
-  store_->Remove(1u);
-  EXPECT_EQ(store_->GetCount(), 1u);
-  EXPECT_FALSE(store_->Contains(1u));
-  EXPECT_TRUE(store_->Contains(2u));
-  store_->Remove(2u);
+  StoreString(m_store->GetOrCreate(1u), "some text");
+  m_store->GetOrCreate(2u);
+  m_store->Remove(99u);
+  EXPECT_EQ(m_store->GetCount(), 2u);
+  m_store->Remove(1u);
+  EXPECT_EQ(m_store->GetCount(), 1u);
+  EXPECT_FALSE(m_store->Contains(1u));
+  EXPECT_TRUE(m_store->Contains(2u));
+  m_store->Remove(2u);
   EXPECT_EQ(Memory::GetMemoryStatistics().liveBlocks, live);
 }
 
 TEST_P(ValueStoreTest, ClearFreesEveryEntryAndStoreStaysUsable) {
-  for (uint32_t key = 0; key < 50; ++key) StoreString(store_->GetOrCreate(key * 31), "x");
-  store_->Clear();
-  EXPECT_EQ(store_->GetCount(), 0u);
-  EXPECT_FALSE(store_->Contains(31u));
-  EXPECT_EQ(store_->Find(31u), nullptr);
-  store_->GetOrCreate(3u);
-  EXPECT_EQ(store_->GetCount(), 1u);
+  for (uint32_t key = 0; key < 50; ++key) StoreString(m_store->GetOrCreate(key * 31), "x");
+  m_store->Clear();
+  EXPECT_EQ(m_store->GetCount(), 0u);
+  EXPECT_FALSE(m_store->Contains(31u));
+  EXPECT_EQ(m_store->Find(31u), nullptr);
+  m_store->GetOrCreate(3u);
+  EXPECT_EQ(m_store->GetCount(), 1u);
 }
 
 TEST_P(ValueStoreTest, ValuesStayPutWhileOthersComeAndGo) {
   std::vector<TlxSprigValue*> values;
   for (uint32_t key = 0; key < 100; ++key) {
-    values.push_back(store_->GetOrCreate(key));
+    values.push_back(m_store->GetOrCreate(key));
     values.back()->payload = key;
   }
-  for (uint32_t key = 0; key < 100; key += 2) store_->Remove(key);
+  for (uint32_t key = 0; key < 100; key += 2) m_store->Remove(key);
   for (uint32_t key = 1; key < 100; key += 2) {
-    EXPECT_EQ(store_->Find(key), values[key]);
+    EXPECT_EQ(m_store->Find(key), values[key]);
     EXPECT_EQ(values[key]->payload, key);
-    EXPECT_EQ(store_->GetKey(values[key]), key);
+    EXPECT_EQ(m_store->GetKey(values[key]), key);
   }
-  EXPECT_EQ(store_->GetCount(), 50u);
+  EXPECT_EQ(m_store->GetCount(), 50u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, ValueStoreTest, testing::Values(StoreKind::kMap, StoreKind::kList),

@@ -47,17 +47,17 @@ class PrivateSystem {
  public:
   explicit PrivateSystem(uint64_t limit = kNoLimit, uint32_t l1 = kL1, bool threadCaches = false) {
     g_host = HostLog{};
-    system_ = CMemorySystem::Create(&LogAllocate, &LogReallocate, &LogFree, limit, l1, threadCaches);
+    m_system = CMemorySystem::Create(&LogAllocate, &LogReallocate, &LogFree, limit, l1, threadCaches);
   }
   ~PrivateSystem() {
-    CMemorySystem::Destroy(system_);
+    CMemorySystem::Destroy(m_system);
     EXPECT_EQ(g_host.live, 0) << "host blocks left after the system was destroyed";
   }
-  CMemorySystem* operator->() { return system_; }
-  CMemorySystem* get() { return system_; }
+  CMemorySystem* operator->() { return m_system; }
+  CMemorySystem* get() { return m_system; }
 
  private:
-  CMemorySystem* system_;
+  CMemorySystem* m_system;
 };
 
 bool IsAligned(const void* p, uintptr_t alignment) { return reinterpret_cast<uintptr_t>(p) % alignment == 0; }
