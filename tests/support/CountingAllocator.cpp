@@ -1,6 +1,9 @@
 #include "tests/support/CountingAllocator.h"
 
 #include <cstdlib>
+#include <new>
+
+#include <gtest/gtest.h>
 
 #include "foundation/memory/Memory.h"
 
@@ -40,6 +43,25 @@ void CountingFree(void* block) {
   Counters().freeCalls++;
   Counters().liveBlocks--;
   std::free(block);
+}
+
+uint64_t ForEachAllocationFailure(const std::function<void()>& action,
+                                  const std::function<void()>& check, uint64_t limit) {
+  AllocatorCounters& counters = Counters();
+  for (uint64_t n = 1; n <= limit; ++n) {
+    counters.failAtCall = counters.allocateCalls + counters.reallocateCalls + n;
+    bool failed = false;
+    try {
+      action();
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+    counters.failAtCall = 0;
+    if (!failed) return n - 1;
+    if (check) check();
+  }
+  ADD_FAILURE() << "the action still ran out of memory after " << limit << " failing runs";
+  return limit;
 }
 
 void InitializeCountingMemory() {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace QuorinTest {
 
@@ -22,6 +23,13 @@ AllocatorCounters& Counters();
 void* CountingAllocate(size_t size);
 void* CountingReallocate(void* block, size_t size);
 void CountingFree(void* block);
+
+// Runs `action` with host allocation call N failing, for N = 1, 2, ... until it completes
+// without std::bad_alloc; after each failed run, `check` (when given) tests that nothing was
+// corrupted. Gives the number of failed runs; adds a test failure when the action still fails
+// after `limit` runs. The leak check of every test then shows whether a failed run leaked.
+uint64_t ForEachAllocationFailure(const std::function<void()>& action,
+                                  const std::function<void()>& check = {}, uint64_t limit = 4096);
 
 // Starts the process-wide memory manager on the counting callbacks (once per process).
 void InitializeCountingMemory();

@@ -37,26 +37,6 @@ std::vector<uint8_t> Bytes(std::initializer_list<Unit> units) {
   return out;
 }
 
-// Runs `action` with allocation N failing for N = 1, 2, ... until it succeeds; `check` runs after
-// every failure. Large texts make the manager go to the host for each block.
-template <typename Action, typename Check>
-void WithEachAllocationFailing(Action action, Check check) {
-  auto& counters = QuorinTest::Counters();
-  for (uint64_t n = 1; n < 64; ++n) {
-    counters.failAtCall = counters.allocateCalls + counters.reallocateCalls + n;
-    bool failed = false;
-    try {
-      action();
-    } catch (const std::bad_alloc&) {
-      failed = true;
-    }
-    counters.failAtCall = 0;
-    if (!failed) return;
-    check();
-  }
-  ADD_FAILURE() << "the action never succeeded";
-}
-
 }  // namespace
 
 TEST(StringMeasure, LengthAndSizeByEncoding) {
@@ -383,12 +363,12 @@ TEST(StringMutable, FailedAllocationKeepsContents) {
     EXPECT_TRUE(Equals(s, CString("keep me")));
     EXPECT_EQ(s.GetLength(), 7u);
   };
-  WithEachAllocationFailing([&] { s.Assign(big.c_str(), kUtf8, kUtf16); }, unchanged);
+  QuorinTest::ForEachAllocationFailure([&] { s.Assign(big.c_str(), kUtf8, kUtf16); }, unchanged);
   EXPECT_EQ(s.GetLength(), big.size());
 
   CMutableString t("keep me", kUtf8);
   before = t.GetData();
-  WithEachAllocationFailing([&] { t.Set(big.c_str(), kUtf8); },
+  QuorinTest::ForEachAllocationFailure([&] { t.Set(big.c_str(), kUtf8); },
                             [&] { EXPECT_EQ(t.GetData(), before); EXPECT_EQ(t.GetSize(), 8u); });
   EXPECT_EQ(t.GetSize(), big.size() + 1);
 }
@@ -453,7 +433,7 @@ TEST(StringPieces, FailedJoinKeepsStringAndChain) {
   const std::string big(20000, 'p');
   CMutableString target("old", kUtf8);
   CStringPieceList list = Concat(CString(big.c_str()), CString("!"));
-  WithEachAllocationFailing(
+  QuorinTest::ForEachAllocationFailure(
       [&] { target.AssignPieces(std::move(list)); },
       [&] {
         EXPECT_TRUE(Equals(target, CString("old")));
