@@ -1,7 +1,8 @@
 # Installs a build into a fresh prefix, then builds and runs a C host against the installed
 # files: found as a CMake package, and (native builds) through pkg-config.
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DCONSUMER=<consumer folder> -DGENERATOR=...
-#         -DC_COMPILER=... [-DPKG_CONFIG=...] [-DTOOLCHAIN=... -DEMULATOR=...] -P CheckInstall.cmake
+#         -DC_COMPILER=... [-DPKG_CONFIG=...] [-DTOOLCHAIN=... -DEMULATOR=... -DEXE_SUFFIX=.exe]
+#         -P CheckInstall.cmake
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 macro(run)
@@ -17,7 +18,7 @@ endif()
 run(${CMAKE_COMMAND} -G ${GENERATOR} -S ${CONSUMER} -B ${WORK_DIR}/package
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_C_COMPILER=${C_COMPILER} ${toolchain})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/package)
-run(${EMULATOR} ${WORK_DIR}/package/consumer)
+run(${EMULATOR} ${WORK_DIR}/package/consumer${EXE_SUFFIX})
 
 if(PKG_CONFIG AND NOT TOOLCHAIN)
   set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)
