@@ -1,8 +1,9 @@
 // DemoHost: a small game-side host. It loads QuorinCAPI at run time, looks up the exports it
-// uses by name, stores and reads story data, runs Sprig scripts, and then plays a short story:
-// at each node it resolves the node's connections, shows the choices whose conditions hold,
-// takes one (typed on standard input, or the first with --auto), runs its outcomes and moves on.
-// Exit code 0 when every step behaved as the library promises, 1 otherwise.
+// uses by name and plays a short story: at each node it resolves the node's connections, shows
+// the choices whose conditions hold, takes one (read from standard input, or the first with
+// --auto), runs its outcomes and moves on. Before the story it checks, quietly, a round of
+// calls on story data and Sprig scripts; --verbose prints every one of those calls.
+// Exit code 0 when every call behaved as the library promises, 1 otherwise, 2 for bad options.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -36,6 +37,7 @@ struct CExports {
 
 CExports g_lib;  // host functions called by scripts reach the library through it
 bool g_auto = false;
+bool g_verbose = false;
 
 bool BindExports(const CHostLibrary& library) {
   std::vector<const char*> missing;
@@ -48,9 +50,12 @@ bool BindExports(const CHostLibrary& library) {
   return missing.empty();
 }
 
-// Prints one call with its result; a result other than the promised one fails the demo.
+// Prints one call with its result (with --verbose, or always when the result is not the
+// promised one, which fails the demo).
 bool Report(const std::string& call, const std::string& result, bool asPromised) {
-  std::printf("  %-52s -> %s%s\n", call.c_str(), result.c_str(), asPromised ? "" : "   UNEXPECTED");
+  if (g_verbose || !asPromised) {
+    std::printf("  %-52s -> %s%s\n", call.c_str(), result.c_str(), asPromised ? "" : "   UNEXPECTED");
+  }
   return asPromised;
 }
 
@@ -311,22 +316,79 @@ std::string ChoiceLabel(void* path) {
   return "Continue";
 }
 
+// Reads one line of standard input without its line end; false at the end of input.
+bool ReadLine(std::string& line) {
+  line.clear();
+  int c = 0;
+  while ((c = std::getchar()) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+  return c != EOF || !line.empty();
+}
+
+// The choice a line names, 1 to count, or 0 when it names none (blanks around it are allowed).
+size_t ParseChoice(const std::string& line, size_t count) {
+  const size_t first = line.find_first_not_of(" \t\r"), last = line.find_last_not_of(" \t\r");
+  if (first == std::string::npos || last - first > 3) return 0;
+  size_t chosen = 0;
+  for (size_t i = first; i <= last; ++i) {
+    if (line[i] < '0' || line[i] > '9') return 0;
+    chosen = chosen * 10 + static_cast<size_t>(line[i] - '0');
+  }
+  return chosen <= count ? chosen : 0;
+}
+
+// The index of the chosen path, asked again until the input names one; `count` when the
+// input ends first.
 size_t PickChoice(size_t count) {
-  if (g_auto || count == 1) return 0;
-  std::printf("  > ");
-  std::fflush(stdout);
-  char line[32];
-  if (std::fgets(line, sizeof line, stdin) == nullptr) return 0;
-  const long chosen = std::strtol(line, nullptr, 10);
-  return chosen >= 1 && static_cast<size_t>(chosen) <= count ? static_cast<size_t>(chosen - 1) : 0;
+  if (g_auto) return 0;
+  std::string line;
+  for (;;) {
+    std::printf("  > ");
+    std::fflush(stdout);
+    if (!ReadLine(line)) return count;
+    const size_t chosen = ParseChoice(line, count);
+    if (chosen != 0) return chosen - 1;
+    std::printf("  Please type the number of a choice, 1 to %zu.\n", count);
+  }
+}
+
+TlxObject* Referenced(TlxObject* object, const char* member) {
+  TlxReference reference{0xFFFFFFFF, 0};
+  if (const void* at = g_lib.TlxGetCMemberByName(object, member)) std::memcpy(&reference, at, 5);
+  return reference.kind == 1 ? g_lib.TlxGetPrototype(reference.id) : nullptr;
 }
 
 void SayLine(TlxObject* node) {
-  TlxReference actor{};
-  if (const void* at = g_lib.TlxGetCMemberByName(node, "Actor")) std::memcpy(&actor, at, 5);
-  TlxObject* speaker = actor.kind == 1 ? g_lib.TlxGetPrototype(actor.id) : nullptr;
+  TlxObject* speaker = Referenced(node, "Actor");
   std::printf("\n  %s: \"%s\"\n", speaker ? TextOf(TextMember(speaker, "Name")).c_str() : "Narrator",
               TextOf(TextMember(node, "Text")).c_str());
+}
+
+// One step from `node`: resolve its connections, offer the paths whose conditions hold, run the
+// chosen path's outcomes and give its target (null at the end of the story). `stopped` is set
+// when the input ended before a choice.
+TlxObject* TakeStep(TlxObject* node, bool& stopped) {
+  TlxListReference connections{0xFFFFFFFF, 0};
+  if (const void* at = g_lib.TlxGetCMemberByName(node, "Connections")) std::memcpy(&connections, at, 5);
+  void** paths = g_lib.TlxResolveConnectionsWithIndirections(&connections);
+  std::vector<void*> open;
+  for (uint32_t i = 0; i < g_lib.TlxGetResolvedConnectionCount(paths); ++i)
+    if (g_lib.TlxResolveConnectionConditions(paths[i])) open.push_back(paths[i]);
+  // A single unlabelled path just continues; anything else is offered as choices.
+  const bool offered = open.size() > 1 || (open.size() == 1 && ChoiceLabel(open[0]) != "Continue");
+  if (offered) {
+    std::printf("  (gold %d, ales %d)\n", Integer("tavern:gold"), Integer("tavern:ales"));
+    for (size_t i = 0; i < open.size(); ++i) std::printf("    %zu) %s\n", i + 1, ChoiceLabel(open[i]).c_str());
+  }
+  TlxObject* next = nullptr;
+  const size_t chosen = offered ? PickChoice(open.size()) : 0;
+  stopped = chosen == open.size() && offered;
+  if (chosen < open.size()) {
+    if (offered) std::printf("  -> %s\n", ChoiceLabel(open[chosen]).c_str());
+    g_lib.TlxResolveConnectionOutcomes(open[chosen]);
+    next = g_lib.TlxResolveConnectionTarget(open[chosen]);
+  }
+  g_lib.TlxFreeResolvedConnection(paths);
+  return next;
 }
 
 // Walks from the start node: resolve, offer what holds, take one, run its outcomes, move on.
@@ -334,33 +396,25 @@ bool PlayStory() {
   bool ok = Report("TlxInitialize(17, 0)", "true", g_lib.TlxInitialize(17, 0));
   g_lib.TlxRegisterDefaultClasses();
   TlxObject* node = g_lib.TlxGetPrototype(WriteTavernStory());
-  int steps = 0;
-  for (; node != nullptr && steps < 50; ++steps) {
+  TlxObject* flow = node != nullptr ? Referenced(node, "Parent") : nullptr;
+  std::printf("%s%s\n", g_verbose ? "\n" : "", flow != nullptr ? TextOf(TextMember(flow, "Name")).c_str() : "(untitled)");
+  std::printf(g_auto ? "(Played unattended: the first choice is taken each time.)\n"
+                     : "(Type the number of a choice and press Enter; end of input leaves the story.)\n");
+  constexpr int kMostLines = 50;
+  int lines = 0;
+  bool stopped = false;
+  for (; node != nullptr && lines < kMostLines && !stopped; ++lines) {
     SayLine(node);
-    TlxListReference connections{0xFFFFFFFF, 0};
-    if (const void* at = g_lib.TlxGetCMemberByName(node, "Connections")) std::memcpy(&connections, at, 5);
-    void** paths = g_lib.TlxResolveConnectionsWithIndirections(&connections);
-    std::vector<void*> open;
-    for (uint32_t i = 0; i < g_lib.TlxGetResolvedConnectionCount(paths); ++i)
-      if (g_lib.TlxResolveConnectionConditions(paths[i])) open.push_back(paths[i]);
-    // A single unlabelled path just continues; anything else is offered as choices.
-    const bool offered = open.size() > 1 || (open.size() == 1 && ChoiceLabel(open[0]) != "Continue");
-    if (offered) {
-      std::printf("  (gold %d, ales %d)\n", Integer("tavern:gold"), Integer("tavern:ales"));
-      for (size_t i = 0; i < open.size(); ++i) std::printf("    %zu) %s\n", i + 1, ChoiceLabel(open[i]).c_str());
-    }
-    node = nullptr;
-    if (!open.empty()) {
-      void* chosen = open[PickChoice(open.size())];
-      if (offered) std::printf("  -> %s\n", ChoiceLabel(chosen).c_str());
-      g_lib.TlxResolveConnectionOutcomes(chosen);
-      node = g_lib.TlxResolveConnectionTarget(chosen);
-    }
-    g_lib.TlxFreeResolvedConnection(paths);
+    node = TakeStep(node, stopped);
   }
-  std::printf("\n  (The story ends after %d lines: gold %d, ales %d.)\n", steps, Integer("tavern:gold"),
-              Integer("tavern:ales"));
-  ok = Report("the walk reached an end", steps < 50 ? "yes" : "no", steps < 50) && ok;
+  if (stopped) {
+    std::printf("\n  (End of input: you leave the story after %d line%s. Run with --auto to play unattended.)\n",
+                lines, lines == 1 ? "" : "s");
+  } else {
+    std::printf("\n  (The story ends after %d lines: gold %d, ales %d.)\n", lines, Integer("tavern:gold"),
+                Integer("tavern:ales"));
+    ok = Report("the walk reached an end", lines < kMostLines ? "yes" : "no", lines < kMostLines) && ok;
+  }
   g_lib.TlxShutdown();
   return ok;
 }
@@ -369,34 +423,54 @@ struct DemoStep {
   const char* title;
   bool (*run)();
 };
-constexpr DemoStep kSteps[] = {
+// The checks come first: the memory exports are checked before the library starts.
+constexpr DemoStep kChecks[] = {
     {"Memory before start-up (the allocator is created when the library starts)", &ShowMemoryBeforeStart},
     {"Story data: types, objects, texts and lists", &ShowStoryData},
     {"Sprig scripts: variables, standard and host functions", &ShowScripts},
-    {"A story walked node by node", &PlayStory},
 };
+
+constexpr const char* kUsage =
+    "Usage: DemoHost [--auto] [--verbose]\n"
+    "  Plays a short story through QuorinCAPI, which it loads from its own folder.\n"
+    "  --auto     take the first choice at every branch (choices are read from standard input\n"
+    "             otherwise, one number a line; the walk stops at the end of input)\n"
+    "  --verbose  print every library call the demo checks, with its result\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) g_auto = g_auto || std::strcmp(argv[i], "--auto") == 0;
-  std::printf("QuorinCAPI demo host\n\n");
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--auto") {
+      g_auto = true;
+    } else if (option == "--verbose") {
+      g_verbose = true;
+    } else {
+      std::fprintf(option == "--help" ? stdout : stderr, "%s", kUsage);
+      return option == "--help" ? 0 : 2;
+    }
+  }
   CHostLibrary library;
   if (!library.Open()) {
     std::printf("Could not load %s: %s\n", library.Path().c_str(), library.Error().c_str());
     return 1;
   }
-  std::printf("Loaded %s\n", library.Path().c_str());
+  if (g_verbose) std::printf("QuorinCAPI demo host\nLoaded %s\n", library.Path().c_str());
   if (!BindExports(library)) {
     std::printf("The library lacks exports this host needs.\n");
     return 1;
   }
   bool ok = true;
-  for (const DemoStep& step : kSteps) {
-    std::printf("\n%s:\n", step.title);
+  for (const DemoStep& step : kChecks) {
+    if (g_verbose) std::printf("\n%s:\n", step.title);
     ok = step.run() && ok;
   }
-  std::printf("\n%s\n", ok ? "Demo finished: every call behaved as the library promises."
-                           : "Demo finished with UNEXPECTED results.");
+  if (g_verbose) std::printf("\nA story walked node by node:\n");
+  ok = PlayStory() && ok;
+  if (g_verbose || !ok) {
+    std::printf("\n%s\n", ok ? "Demo finished: every call behaved as the library promises."
+                             : "Demo finished with UNEXPECTED results.");
+  }
   return ok ? 0 : 1;
 }

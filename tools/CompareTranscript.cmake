@@ -1,8 +1,12 @@
 # Runs a program and compares its standard output with an expected transcript, ignoring
-# carriage returns and lines that name machine-specific paths ("Loaded ...").
-#   cmake -DPROGRAM=... [-DEMULATOR=...] -DARGS=... -DEXPECTED=... -P CompareTranscript.cmake
+# carriage returns and lines that name machine-specific paths ("Loaded ..."). Standard input is
+# INPUT (a file) when given, else empty.
+#   cmake -DPROGRAM=... [-DEMULATOR=...] -DARGS=... [-DINPUT=...] -DEXPECTED=... -P CompareTranscript.cmake
+if(NOT INPUT)
+  set(INPUT /dev/null)
+endif()
 execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${ARGS}
-                OUTPUT_VARIABLE actual RESULT_VARIABLE status INPUT_FILE /dev/null)
+                OUTPUT_VARIABLE actual RESULT_VARIABLE status INPUT_FILE ${INPUT})
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${PROGRAM} exited with ${status}:\n${actual}")
 endif()
