@@ -13,7 +13,7 @@ declare -A groups=(
   [tests]="googletest libgtest-dev zlib1g-dev libxml2-dev"
   [sanitize]="clang libclang-rt-14-dev"
   [windows]="g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 wine"
-  [bench]="libbenchmark-dev zlib1g-dev libmimalloc-dev liblua5.4-dev libmuparser-dev pkg-config"
+  [bench]="libbenchmark-dev zlib1g-dev libmimalloc-dev liblua5.4-dev libmuparser-dev pkg-config libpugixml-dev libexpat1-dev"
 )
 
 list=false
