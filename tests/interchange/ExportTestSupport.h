@@ -67,24 +67,14 @@ inline void BuildRichRepository() {
   TlxAddTemplateFeature("F<1>");
   TlxAddTemplateMember("lr", 17, 1);
   TlxEndTemplateType("T", 7);
-  uint8_t data[54] = {};
-  const int16_t w = 258;
-  const int32_t d3[3] = {-1, 0, 2147483647};
-  const TlxReference ref{0x10, 1};
-  const float f = 1.5f;
-  const double dbl = -0.25;
-  const int8_t b = -128;
-  const uint64_t uq = ~0ull;
-  const uint32_t txt = 1;
-  const TlxScriptReference scr[2] = {{2, 1}, {3, 9}};
-  size_t at = 0;
-  for (const auto& [bytes, size] : std::vector<std::pair<const void*, size_t>>{
-           {&w, 2}, {d3, 12}, {&ref, 5}, {&f, 4}, {&dbl, 8}, {&b, 1}, {&uq, 8}, {&txt, 4}, {scr, 10}}) {
-    std::memcpy(data + at, bytes, size);
-    at += size;
-  }
+  std::vector<uint8_t> data;
+  const auto put = [&](const auto& value, size_t size) {
+    data.insert(data.end(), reinterpret_cast<const uint8_t*>(&value), reinterpret_cast<const uint8_t*>(&value) + size);
+  };
+  put(int16_t{258}, 2), put(-1, 4), put(0, 4), put(2147483647, 4), put(TlxReference{0x10, 1}, 5), put(1.5f, 4);
+  put(-0.25, 8), put(int8_t{-128}, 1), put(~0ull, 8), put(1u, 4), put(TlxReference{2, 1}, 5), put(TlxReference{3, 9}, 5);
   TlxCreatePrototype(0x10, 0x0102, 7);
-  TlxStorePrototypeClassData(0x10, data, sizeof data);
+  TlxStorePrototypeClassData(0x10, data.data(), static_cast<uint32_t>(data.size()));
   const TlxListReference lr{0x30, 1};
   TlxStorePrototypeTemplateData(0x10, &lr, 5);
   TlxCreateInstanceFromPrototype(0x20, 0x10);
@@ -102,10 +92,9 @@ inline void BuildRichRepository() {
                              "ri = 0", "rp = 0", "rg = 0"}) {
     Script(script);
   }
-  MakeReferenceVariable("rn", "ns:v");
-  MakeReferenceVariable("ri", "0x20:iv");
-  MakeReferenceVariable("rp", "$0x10:pv");
-  MakeReferenceVariable("rg", "g");
+  for (const auto& [name, target] : {std::pair{"rn", "ns:v"}, {"ri", "0x20:iv"}, {"rp", "$0x10:pv"}, {"rg", "g"}}) {
+    MakeReferenceVariable(name, target);
+  }
   TlxSprigValue* nothing = Quorin::GetScriptState(*Quorin::Repository::Get()).GetGlobals().GetOrCreate(Bravik::CString("nothing"));
   Quorin::Sprig::SetInvalid(*nothing);
 }

@@ -1,6 +1,7 @@
 // The export writer: the whole file of an empty Repository, the lines of every element kind in
 // both byte orders, regions, progress, and failures of memory and of the sink.
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -145,24 +146,19 @@ TEST_F(WriterTest, ListedRegionsInTheirOrder) {
 
 TEST_F(WriterTest, ProgressCountsWrittenElementsAgainstTheRepository) {
   QuorinTest::BuildRichRepository();
+  Quorin::CInterchangeProgress progress;
   struct SProgressSink : QuorinTest::CStringSink {
-    Quorin::CInterchangeProgress progress;
-    float lastSeen = -1;
-    void Write(const void* data, size_t count) override {
-      lastSeen = progress.GetCounter();
-      CStringSink::Write(data, count);
-    }
+    Quorin::CInterchangeProgress* progress;
+    float seen = -1;  // the counter when the last bytes came, before the end sets it to the total
+    void Write(const void* data, size_t count) override { seen = progress->GetCounter(), CStringSink::Write(data, count); }
   } sink;
-  const TlxExportConfig config{8192, 255, 0, nullptr, 0, 0, 0};
-  Quorin::WriteXmlInterchange(*Quorin::Repository::Get(), config, sink, &sink.progress);
+  sink.progress = &progress;
+  Quorin::WriteXmlInterchange(*Quorin::Repository::Get(), TlxExportConfig{8192, 255, 0, nullptr, 0, 0, 0}, sink, &progress);
   // 2 types, 3 prototypes and lists, 2 instances and lists, 3 texts, 1 blob, 13 global and
   // namespace variables, 2 bound variables.
-  EXPECT_EQ(sink.progress.GetTotal(), 26.0f);
-  EXPECT_EQ(sink.lastSeen, 26.0f);
-  EXPECT_EQ(sink.progress.GetCounter(), 26.0f);
-  Quorin::WriteXmlInterchange(*Quorin::Repository::Get(), TlxExportConfig{8192, 0x30, 0, nullptr, 0, 0, 0}, sink,
-                              &sink.progress);
-  EXPECT_EQ(sink.progress.GetTotal(), 4.0f);
+  EXPECT_EQ(std::make_tuple(progress.GetTotal(), sink.seen, progress.GetCounter()), std::make_tuple(26.0f, 26.0f, 26.0f));
+  ExportXml(0x30, 0, {}, &progress);
+  EXPECT_EQ(progress.GetTotal(), 4.0f);
 }
 
 TEST_F(WriterTest, FailuresOfMemoryAndSinkLeaveNothingBehind) {
