@@ -24,7 +24,8 @@ declare -A groups=(
              wineserver=wine"
   [bench]="/usr/include/benchmark/benchmark.h=libbenchmark-dev /usr/include/zlib.h=zlib1g-dev
            /usr/include/mimalloc.h=libmimalloc-dev /usr/include/lua5.4/lua.h=liblua5.4-dev
-           /usr/include/muParser.h=libmuparser-dev pkg-config=pkg-config"
+           /usr/include/muParser.h=libmuparser-dev pkg-config=pkg-config
+           /usr/include/pugixml.hpp=libpugixml-dev /usr/include/expat.h=libexpat1-dev"
 )
 
 present() {

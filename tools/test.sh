@@ -4,8 +4,9 @@
 #   sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build (GCC), every test
 #   thread    ThreadSanitizer build (Clang), the tests labelled "threaded"
 #   windows   mingw-w64 cross build of QuorinCAPI.dll and the tests, every test under Wine
-#   fuzz      the Sprig parser and evaluator under libFuzzer (Clang, ASan + UBSan) for
-#             ${QUORIN_FUZZ_SECONDS:-60} seconds; any crash, leak or sanitizer report fails it
+#   fuzz      the fuzz targets (Sprig parser and evaluator, XML reader) under libFuzzer (Clang,
+#             ASan + UBSan), sharing ${QUORIN_FUZZ_SECONDS:-60} seconds; any crash, leak or
+#             sanitizer report fails it
 # Usage: tools/test.sh [STAGE...]   (all five by default)
 # Installs missing Debian 12 packages first (as root). Build folders are
 # ${QUORIN_BUILD_ROOT:-build}/<stage>; ${QUORIN_JOBS:-2} parallel jobs. Every stage runs even
@@ -159,8 +160,8 @@ for stage in "${stages[@]}"; do
   dir=$build_root/$stage
   summary=$(grep -E "tests passed|No tests were found" "$dir/ctest.log" 2> /dev/null | tail -1 || true)
   if [[ $stage == fuzz ]]; then
-    summary="fuzz target: no crash, leak or sanitizer report in ${QUORIN_FUZZ_SECONDS:-60} s"
-    [[ $result == passed ]] || summary="fuzz target: failure found (see its output above)"
+    summary="fuzz targets: no crash, leak or sanitizer report in ${QUORIN_FUZZ_SECONDS:-60} s"
+    [[ $result == passed ]] || summary="fuzz targets: failure found (see its output above)"
   fi
   timings=$(tr '\n' ' ' < "$dir/timings" 2> /dev/null || true)
   results+=("$(printf '%-9s %-7s %5ss  (%s)  %s' "$stage" "$result" $((SECONDS - start)) \

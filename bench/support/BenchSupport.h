@@ -12,6 +12,9 @@ namespace QuorinBench {
 // After the run, prints "name / baseline = ratio" of the two benchmarks' real times.
 // Names are the full benchmark names as printed in the table (e.g. "BM_X/16").
 bool RegisterRatio(const std::string& name, const std::string& baseline);
+// The same for benchmarks that set the bytes they process, whose work differs in size: the
+// ratio of their throughputs (bytes per second), above 1 when `name` is faster.
+bool RegisterThroughputRatio(const std::string& name, const std::string& baseline);
 
 // Starts the library allocator on the runtime's malloc (idempotent).
 void EnsureMemory();
