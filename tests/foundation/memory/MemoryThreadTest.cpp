@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/memory/Memory.h"
-#include "foundation/memory/MemoryManager.h"
+#include "foundation/memory/MemorySystem.h"
 
 using namespace Bravik::Memory;
 
