@@ -39,32 +39,45 @@ CMemoryManager::CMemoryManager(System::AllocateFunction allocate, System::Reallo
                                System::FreeFunction release, uint64_t limit, uint64_t ownBytes)
     : m_allocate(allocate), m_reallocate(reallocate), m_free(release), m_bytesInUse(ownBytes), m_limit(limit) {}
 
+// Charges size to bytes in use unless that would cross the limit. The charge comes before the
+// host call, so concurrent requests never pass the limit together; compared without wrapping,
+// so sizes near 2^64 and a limit below the current use both fail.
+bool CMemoryManager::Reserve(uint64_t size) {
+  uint64_t inUse = m_bytesInUse.load(std::memory_order_relaxed);
+  do {
+    if (size > kMaxBlockSize || inUse > m_limit || size > m_limit - inUse) return false;
+  } while (!m_bytesInUse.compare_exchange_weak(inUse, inUse + size, std::memory_order_relaxed));
+  return true;
+}
+
 void* CMemoryManager::RawAllocate(uint64_t size) {
-  const uint64_t inUse = BytesInUse();
-  // Written so that nothing wraps: sizes near 2^64 and a limit below the current use both fail.
-  if (size > kMaxBlockSize || inUse > m_limit || size > m_limit - inUse) return nullptr;
+  if (!Reserve(size)) return nullptr;
   void* block = m_allocate(static_cast<size_t>(size));
-  if (block == nullptr) return nullptr;
-  m_bytesInUse.fetch_add(size, std::memory_order_relaxed);
-  m_liveHostBlocks.fetch_add(1, std::memory_order_relaxed);
+  if (block == nullptr) {
+    m_bytesInUse.fetch_sub(size, std::memory_order_relaxed);
+    return nullptr;
+  }
   return block;
 }
 
+// Growth reserves the difference first; a shrink gives it back once the host has resized.
 void* CMemoryManager::RawReallocate(void* block, uint64_t oldSize, uint64_t newSize) {
   if (block == nullptr) return RawAllocate(newSize);
-  const uint64_t inUse = BytesInUse();
   if (newSize > kMaxBlockSize) return nullptr;
-  if (newSize > oldSize && (inUse > m_limit || newSize - oldSize > m_limit - inUse)) return nullptr;
+  const uint64_t growth = newSize > oldSize ? newSize - oldSize : 0;
+  if (growth != 0 && !Reserve(growth)) return nullptr;
   void* moved = m_reallocate(block, static_cast<size_t>(newSize));
-  if (moved == nullptr) return nullptr;
-  m_bytesInUse.fetch_add(newSize - oldSize, std::memory_order_relaxed);
+  if (moved == nullptr) {
+    m_bytesInUse.fetch_sub(growth, std::memory_order_relaxed);
+    return nullptr;
+  }
+  if (growth == 0) m_bytesInUse.fetch_sub(oldSize - newSize, std::memory_order_relaxed);
   return moved;
 }
 
 void CMemoryManager::RawFree(void* block, uint64_t size) {
   if (block == nullptr) return;
   m_bytesInUse.fetch_sub(size, std::memory_order_relaxed);
-  m_liveHostBlocks.fetch_sub(1, std::memory_order_relaxed);
   m_free(block);
 }
 
@@ -75,7 +88,6 @@ class CWriteSection {
  public:
   explicit CWriteSection(CMemoryManager& manager) : m_manager(manager), m_guard(manager.m_lock) {
     m_manager.m_sequence.store(m_manager.m_sequence.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
   }
   ~CWriteSection() {
     m_manager.m_sequence.store(m_manager.m_sequence.load(std::memory_order_relaxed) + 1, std::memory_order_release);
@@ -152,8 +164,8 @@ CMemoryManager::Bucket* CMemoryManager::BucketOf(uintptr_t address) const {
 
 void CMemoryManager::Link(CAllocationRecord* record) {
   Bucket* bucket = BucketOf(record->address.load(std::memory_order_relaxed));
-  record->next.store(bucket->load(std::memory_order_relaxed), std::memory_order_relaxed);
-  bucket->store(record, std::memory_order_relaxed);
+  record->next.store(bucket->load(std::memory_order_relaxed), kPublish);
+  bucket->store(record, kPublish);
 }
 
 CAllocationRecord* CMemoryManager::Unlink(uintptr_t address) {
@@ -161,14 +173,14 @@ CAllocationRecord* CMemoryManager::Unlink(uintptr_t address) {
   for (CAllocationRecord* record = link->load(std::memory_order_relaxed); record != nullptr;
        link = &record->next, record = link->load(std::memory_order_relaxed)) {
     if (record->address.load(std::memory_order_relaxed) != address) continue;
-    link->store(record->next.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    link->store(record->next.load(std::memory_order_relaxed), kPublish);
     return record;
   }
   return nullptr;
 }
 
 void CMemoryManager::Release(CAllocationRecord* record) {
-  record->next.store(m_freeRecords, std::memory_order_relaxed);
+  record->next.store(m_freeRecords, kPublish);
   m_freeRecords = record;
   --m_liveRecords;
 }
@@ -185,16 +197,16 @@ void CMemoryManager::GrowBuckets() {
     for (CAllocationRecord* record = oldTable[i].load(std::memory_order_relaxed); record != nullptr;) {
       CAllocationRecord* next = record->next.load(std::memory_order_relaxed);
       Bucket* bucket = BucketOf(table, oldBits + 1, record->address.load(std::memory_order_relaxed));
-      record->next.store(bucket->load(std::memory_order_relaxed), std::memory_order_relaxed);
-      bucket->store(record, std::memory_order_relaxed);
+      record->next.store(bucket->load(std::memory_order_relaxed), kPublish);
+      bucket->store(record, kPublish);
       record = next;
     }
   }
   // Table before bits: a reader that sees the new bits also sees the table they index.
   m_buckets.store(table, std::memory_order_release);
   m_bucketBits.store(oldBits + 1, std::memory_order_release);
-  oldTable[0].store(reinterpret_cast<CAllocationRecord*>(m_retiredBuckets), std::memory_order_relaxed);
-  oldTable[1].store(reinterpret_cast<CAllocationRecord*>(static_cast<uintptr_t>(oldCount)), std::memory_order_relaxed);
+  oldTable[0].store(reinterpret_cast<CAllocationRecord*>(m_retiredBuckets), kPublish);
+  oldTable[1].store(reinterpret_cast<CAllocationRecord*>(static_cast<uintptr_t>(oldCount)), kPublish);
   m_retiredBuckets = oldTable;
 }
 
@@ -202,8 +214,8 @@ CAllocationRecord* CMemoryManager::NewRecord(uintptr_t address, uint64_t word) {
   if (m_freeRecords == nullptr && !GrowRecordStorage()) return nullptr;
   CAllocationRecord* record = m_freeRecords;
   m_freeRecords = record->next.load(std::memory_order_relaxed);
-  record->address.store(address, std::memory_order_relaxed);
-  record->sizeAndPool.store(word, std::memory_order_relaxed);
+  record->address.store(address, kPublish);
+  record->sizeAndPool.store(word, kPublish);
   Link(record);
   // At most one record per bucket on average: a free with a million live blocks then walks
   // about as few records, each a likely cache miss, as with a thousand.
@@ -270,8 +282,8 @@ void CMemoryManager::UpdateRecord(const void* oldBlock, const void* newBlock, ui
   BRAVIK_ASSERT(record != nullptr);
   if (record == nullptr) return;
   const uint64_t word = record->sizeAndPool.load(std::memory_order_relaxed);
-  record->address.store(reinterpret_cast<uintptr_t>(newBlock), std::memory_order_relaxed);
-  record->sizeAndPool.store(PackSizeAndPool(size, static_cast<uint32_t>(word >> kPoolShift)), std::memory_order_relaxed);
+  record->address.store(reinterpret_cast<uintptr_t>(newBlock), kPublish);
+  record->sizeAndPool.store(PackSizeAndPool(size, static_cast<uint32_t>(word >> kPoolShift)), kPublish);
   Link(record);
 }
 
@@ -287,7 +299,6 @@ CAllocationRecord* CMemoryManager::LookupRetry(const void* block, uint64_t* word
     }
     uint64_t value = 0;
     CAllocationRecord* found = Walk(address, &value);
-    std::atomic_thread_fence(std::memory_order_acquire);
     if (m_sequence.load(std::memory_order_relaxed) != before) continue;
     if (found == nullptr || (value & kCachedFlag) != 0) return nullptr;
     *word = value;

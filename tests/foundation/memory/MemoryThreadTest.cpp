@@ -1,4 +1,6 @@
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -91,4 +93,38 @@ TEST(MemoryThreads, RecursiveLockIsReentrantForItsOwnerAndExcludesOthers) {
   a.join();
   b.join();
   EXPECT_EQ(counter, 100000);
+}
+
+// Requests racing for the last room under the byte limit: a slow host keeps every thread inside
+// its allocate call at once, yet only the blocks that fit together are handed out.
+TEST(MemoryThreads, ConcurrentRequestsNeverPassTheLimitTogether) {
+  constexpr int kThreads = 16;
+  constexpr uint64_t kBlock = 100000;
+  const auto slowAllocate = [](size_t size) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return std::malloc(size);
+  };
+  const auto create = [&](uint64_t limit) {
+    return CMemorySystem::Create(slowAllocate, &std::realloc, &std::free, limit, 0, false);
+  };
+  CMemorySystem* probe = create(kNoLimit);
+  const uint64_t setupBytes = probe->Manager().BytesInUse();
+  CMemorySystem::Destroy(probe);
+  CMemorySystem* system = create(setupBytes + 6 * kBlock + kBlock / 2);
+  std::atomic<int> ready{0};
+  std::vector<void*> blocks(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      ready++;
+      while (ready.load() < kThreads) std::this_thread::yield();
+      blocks[i] = system->Allocate(kBlock, 0);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  int granted = 0;
+  for (void* block : blocks) granted += block != nullptr ? (system->Free(block), 1) : 0;
+  EXPECT_EQ(granted, 6);
+  EXPECT_EQ(system->Manager().BytesInUse(), setupBytes) << "failed requests gave their reservation back";
+  CMemorySystem::Destroy(system);
 }
