@@ -10,8 +10,6 @@ namespace Bravik::Memory {
 
 // ---- Thread caches ---------------------------------------------------------------------
 
-constinit BRAVIK_FAST_THREAD_LOCAL CThreadSlot t_cacheSlot = {nullptr, 0};
-
 namespace {
 // Systems whose caches may be in use, so a thread can tell a live owner from a destroyed one.
 constexpr uint32_t kMaxCachedSystems = 8;
@@ -27,15 +25,6 @@ CMemorySystem* FindLiveSystem(uint64_t id) {
     if (id != 0 && entry.id.load(std::memory_order_acquire) == id) return entry.system.load(std::memory_order_acquire);
   return nullptr;
 }
-
-// Gives the thread's cache back when the thread ends.
-struct CThreadExitHook {
-  bool armed = false;
-  ~CThreadExitHook() {
-    if (armed) CMemorySystem::ReleaseCallingThreadCache();
-  }
-};
-thread_local CThreadExitHook t_exitHook;
 
 constexpr uint32_t PoolOfBin(uint32_t bin) { return bin / 8 + 1; }
 // The pool's own class index: pool 4 has no 8-byte class.
@@ -55,25 +44,29 @@ uint64_t CThreadCache::HandedOut() const {
 }
 
 CThreadCache* CMemorySystem::ThreadCache() {
-  const CThreadSlot slot = t_cacheSlot;
-  if (slot.systemId == m_cacheKey) return slot.cache;
+  const System::CThreadSlot slot = System::ThreadSlot();
+  if (slot.tag == m_cacheKey) return static_cast<CThreadCache*>(slot.pointer);
   return AdoptThreadCache();
 }
 
-// A thread serves one system from a cache; other systems it uses take the locked paths.
+// A thread serves one system from a cache; other systems it uses, and everything it calls after
+// its end was handled (a host's late thread_local destructor), take the locked paths.
 CThreadCache* CMemorySystem::AdoptThreadCache() {
-  if (m_cacheKey == kNoCacheKey || FindLiveSystem(t_cacheSlot.systemId) != nullptr) return nullptr;
+  const uint64_t tag = System::ThreadSlot().tag;
+  if (m_cacheKey == kNoCacheKey || tag == kEndedThread || FindLiveSystem(tag) != nullptr) return nullptr;
+  // Without the promise of a call at the thread's end, a cache would outlive the thread.
+  if (!System::WatchThreadEnd(&EndCallingThread)) return nullptr;
   void* memory = m_manager.RawAllocate(sizeof(CThreadCache));
   if (memory == nullptr) return nullptr;
   auto* cache = new (memory) CThreadCache{};
-  {
-    CLockGuard guard(m_manager.Lock());
-    cache->next = m_caches;
-    if (m_caches != nullptr) m_caches->previous = cache;
-    m_caches = cache;
+  if (!System::SetThreadSlot({cache, m_id})) {
+    m_manager.RawFree(cache, sizeof(CThreadCache));
+    return nullptr;
   }
-  t_cacheSlot = {cache, m_id};
-  t_exitHook.armed = true;
+  CLockGuard guard(m_manager.Lock());
+  cache->next = m_caches;
+  if (m_caches != nullptr) m_caches->previous = cache;
+  m_caches = cache;
   return cache;
 }
 
@@ -92,10 +85,11 @@ void CMemorySystem::ReleaseThreadCache(CThreadCache* cache) {
   m_manager.RawFree(cache, sizeof(CThreadCache));
 }
 
-void CMemorySystem::ReleaseCallingThreadCache() {
-  const CThreadSlot slot = t_cacheSlot;
-  t_cacheSlot = {nullptr, 0};
-  if (CMemorySystem* system = FindLiveSystem(slot.systemId)) system->ReleaseThreadCache(slot.cache);
+void CMemorySystem::EndCallingThread() {
+  const System::CThreadSlot slot = System::ThreadSlot();
+  System::SetThreadSlot({nullptr, kEndedThread});
+  if (slot.pointer == nullptr) return;
+  if (CMemorySystem* system = FindLiveSystem(slot.tag)) system->ReleaseThreadCache(static_cast<CThreadCache*>(slot.pointer));
 }
 
 bool CMemorySystem::CallingThreadIsCached() { return ThreadCache() != nullptr; }
@@ -208,7 +202,7 @@ void CMemorySystem::Destroy(CMemorySystem* system) {
     entry.system.store(nullptr, std::memory_order_release);
     entry.id.store(0, std::memory_order_release);
   }
-  if (t_cacheSlot.systemId == system->m_id) t_cacheSlot = {nullptr, 0};
+  if (System::ThreadSlot().tag == system->m_id) System::SetThreadSlot({nullptr, 0});
   // Caches of other threads go with the pools; those threads find their system gone.
   while (CThreadCache* cache = system->m_caches) {
     system->m_caches = cache->next;

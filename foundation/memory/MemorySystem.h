@@ -51,13 +51,9 @@ struct CThreadCache {
   uint64_t HandedOut() const;
 };
 
-// The calling thread's cache and the id of the system it belongs to (0: none yet). Declared here
-// so the allocate and free fast paths inline into their callers.
-struct CThreadSlot {
-  CThreadCache* cache;
-  uint64_t systemId;
-};
-extern constinit BRAVIK_FAST_THREAD_LOCAL CThreadSlot t_cacheSlot;
+// A thread's slot (System::ThreadSlot) holds its cache and, as the tag, the id of the system the
+// cache belongs to: 0 while it has none, kEndedThread once its end was handled.
+constexpr uint64_t kEndedThread = ~0ull - 1;
 
 // The manager with its four pools; the unit behind the process-wide allocator.
 class CMemorySystem {
@@ -68,16 +64,18 @@ class CMemorySystem {
                                System::FreeFunction release, uint64_t limit, uint32_t l1DataCacheBytes,
                                bool threadCaches);
   static void Destroy(CMemorySystem* system);
-  // Returns the calling thread's cache to its system, if that system still exists.
-  static void ReleaseCallingThreadCache();
+  // The thread-end function: returns the calling thread's cache to its system, if that system
+  // still exists, and sends the thread's later calls down the locked paths.
+  static void EndCallingThread();
 
   // The common case, a small block from the calling thread's cache, inline; the rest out of line.
   void* Allocate(uint64_t size, uint32_t pool) {
     // size - 1 wraps for 0, which the slow path turns into null.
     if (pool - 1 < 4 && size - 1 < TPool<0>::kLargestClass) {
-      const CThreadSlot slot = t_cacheSlot;
-      if (slot.systemId == m_cacheKey) {
-        if (void* block = HandOutParked(*slot.cache, CacheBin(pool, size), size, pool)) return block;
+      const System::CThreadSlot slot = System::ThreadSlot();
+      if (slot.tag == m_cacheKey) {
+        auto& cache = *static_cast<CThreadCache*>(slot.pointer);
+        if (void* block = HandOutParked(cache, CacheBin(pool, size), size, pool)) return block;
       }
     }
     return AllocateSlow(size, pool);
@@ -92,8 +90,9 @@ class CMemorySystem {
     const uint32_t pool = static_cast<uint32_t>(word >> kPoolShift);
     const uint64_t size = word & kSizeMask;
     if (pool != 0 && size <= TPool<0>::kLargestClass) {
-      const CThreadSlot slot = t_cacheSlot;
-      if (slot.systemId == m_cacheKey && Park(*slot.cache, CacheBin(pool, size), block, record, word)) return true;
+      const System::CThreadSlot slot = System::ThreadSlot();
+      if (slot.tag == m_cacheKey && Park(*static_cast<CThreadCache*>(slot.pointer), CacheBin(pool, size), block, record, word))
+        return true;
     }
     return FreeSlow(block, record, word);
   }

@@ -10,6 +10,7 @@
 
 #include "foundation/memory/Memory.h"
 #include "foundation/memory/MemorySystem.h"
+#include "tests/support/CountingAllocator.h"
 
 using namespace Bravik::Memory;
 
@@ -127,4 +128,45 @@ TEST(MemoryThreads, ConcurrentRequestsNeverPassTheLimitTogether) {
   EXPECT_EQ(granted, 6);
   EXPECT_EQ(system->Manager().BytesInUse(), setupBytes) << "failed requests gave their reservation back";
   CMemorySystem::Destroy(system);
+}
+
+namespace {
+// A host thread_local whose destructor allocates and frees. Constructed before the thread's first
+// allocation, it is destroyed after whatever the library registered for the thread's end.
+struct LateUser {
+  bool armed = false;
+  ~LateUser() {
+    if (!armed) return;
+    void* small = Allocate(48, 1);
+    void* large = Allocate(3000, 4);
+    Free(small);
+    Free(large);
+  }
+};
+thread_local LateUser t_lateUser;
+}  // namespace
+
+// Whatever order the platform ends a thread in, nothing of its cache may outlive it: threads that
+// allocate, threads whose first allocation is in a late destructor, and threads with both.
+TEST(MemoryThreads, EndedThreadsLeaveNoCacheOrBlockBehind) {
+  const struct { bool late, early; } cases[] = {{false, true}, {true, false}, {true, true}};
+  for (const auto& c : cases) {
+    const auto body = [c] {
+      t_lateUser.armed = c.late;
+      if (c.early) Free(Allocate(24, 2));
+    };
+    std::thread(body).join();  // warms the pools' chunks up
+    const int64_t hostBlocks = QuorinTest::Counters().liveBlocks.load();
+    const uint64_t bytes = GetMemoryStatistics().bytesInUse;
+    for (int i = 0; i < 20; ++i) std::thread(body).join();
+    EXPECT_EQ(QuorinTest::Counters().liveBlocks.load(), hostBlocks) << c.late << c.early;
+    EXPECT_EQ(GetMemoryStatistics().bytesInUse, bytes) << c.late << c.early;
+  }
+  // Calls after the thread's end was handled take the locked paths instead of a new cache.
+  std::thread([] {
+    Free(Allocate(24, 2));
+    CMemorySystem::EndCallingThread();
+    Free(Allocate(40, 1));
+    EXPECT_EQ(Bravik::System::ThreadSlot().tag, kEndedThread);
+  }).join();
 }
