@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "foundation/memory/MemoryManager.h"
+#include "foundation/memory/MemorySystem.h"
 
 namespace Bravik::Memory {
 

@@ -1,227 +1,202 @@
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "foundation/memory/Memory.h"
-#include "foundation/memory/MemoryManager.h"
+#include "foundation/memory/MemorySystem.h"
 #include "tests/support/CountingAllocator.h"
 
 using namespace Bravik::Memory;
 
 namespace {
 
-// Host callbacks for private systems: remember the sizes asked for and the blocks live.
-struct HostLog {
-  std::vector<size_t> allocateSizes;
-  int64_t live = 0;
-  uint64_t calls = 0;
-  uint64_t failAt = 0;  // the call with this number fails
-};
-HostLog g_host;
-
+std::atomic<size_t> g_lastHostSize{0};
+std::atomic<bool> g_slowHost{false};  // keeps every caller inside the host for a while
 void* LogAllocate(size_t size) {
-  if (++g_host.calls == g_host.failAt) return nullptr;
-  g_host.allocateSizes.push_back(size);
-  ++g_host.live;
-  return std::malloc(size);
+  g_lastHostSize = size;
+  if (g_slowHost) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return QuorinTest::CountingAllocate(size);
 }
-void* LogReallocate(void* block, size_t size) {
-  if (++g_host.calls == g_host.failAt) return nullptr;
-  if (block == nullptr) ++g_host.live;
-  return std::realloc(block, size);
-}
-void LogFree(void* block) {
-  if (block != nullptr) --g_host.live;
-  std::free(block);
-}
+uint64_t HostCalls() { return QuorinTest::Counters().allocateCalls + QuorinTest::Counters().reallocateCalls; }
 
-constexpr uint32_t kL1 = 48 * 1024;
-
-// A private manager on the logging host, destroyed (and checked for host leaks) at scope end.
+// A private system on the counting host, which must have every host block back at scope end.
 // Without thread caches unless asked, so host calls follow each request directly.
-class PrivateSystem {
- public:
-  explicit PrivateSystem(uint64_t limit = kNoLimit, uint32_t l1 = kL1, bool threadCaches = false) {
-    g_host = HostLog{};
-    m_system = CMemorySystem::Create(&LogAllocate, &LogReallocate, &LogFree, limit, l1, threadCaches);
-  }
+struct PrivateSystem {
+  int64_t hostBlocks = QuorinTest::Counters().liveBlocks;
+  CMemorySystem* system;
+  explicit PrivateSystem(uint64_t limit = kNoLimit, uint32_t l1 = 48 * 1024, bool caches = false)
+      : system(CMemorySystem::Create(&LogAllocate, &QuorinTest::CountingReallocate, &QuorinTest::CountingFree,
+                                     limit, l1, caches)) {}
   ~PrivateSystem() {
-    CMemorySystem::Destroy(m_system);
-    EXPECT_EQ(g_host.live, 0) << "host blocks left after the system was destroyed";
+    CMemorySystem::Destroy(system);
+    EXPECT_EQ(QuorinTest::Counters().liveBlocks, hostBlocks) << "host blocks left after the system went";
   }
-  CMemorySystem* operator->() { return m_system; }
-  CMemorySystem* get() { return m_system; }
-
- private:
-  CMemorySystem* m_system;
+  CMemorySystem* operator->() const { return system; }
 };
 
-bool IsAligned(const void* p, uintptr_t alignment) { return reinterpret_cast<uintptr_t>(p) % alignment == 0; }
+// Allocates, resizes, fills and checks blocks with one pattern, keeping 64 alive so that frees
+// interleave with the other thread's allocations: a block handed to both threads shows.
+void Hammer(uint32_t selector, uint64_t baseSize, uint8_t pattern) {
+  void* window[64] = {};
+  for (int i = 0; i < 200000; ++i) {
+    auto*& slot = reinterpret_cast<uint8_t*&>(window[i % 64]);
+    const bool intact = slot == nullptr || (slot[0] == pattern && slot[GetBlockSize(slot) - 1] == pattern);
+    ASSERT_TRUE(intact) << "a block was handed to both threads";
+    Free(slot);
+    slot = static_cast<uint8_t*>(Allocate(baseSize + static_cast<uint64_t>(i % 7), selector));
+    if (i % 5 == 0) slot = static_cast<uint8_t*>(Reallocate(slot, GetBlockSize(slot) + 40, selector));
+    std::memset(slot, pattern, GetBlockSize(slot));
+  }
+  for (void* block : window) Free(block);
+}
+
+// A host thread_local whose destructor allocates and frees. Constructed before the thread's first
+// allocation, it is destroyed after whatever the library registered for the thread's end.
+struct LateUser {
+  bool armed = false;
+  ~LateUser() {
+    if (!armed) return;
+    Free(Allocate(48, 1));
+    Free(Allocate(3000, 4));
+  }
+};
+thread_local LateUser t_lateUser;
 
 }  // namespace
 
-TEST(MemoryRouting, SelectorsAreRecordedAndOutOfRangeOnesGoToTheCore) {
-  const struct { uint32_t selector; uint64_t size; uint32_t recorded; } cases[] = {
-      {1, 1, 1}, {2, 24, 2}, {3, 100, 3}, {4, 1024, 4}, {0, 16, 0},
-      {5, 16, 0}, {77, 4096, 0}, {0xFFFFFFFF, 8, 0}, {1, 5000, 1}, {4, 1025, 4}};
-  for (const auto& c : cases) {
-    void* block = Allocate(c.size, c.selector);
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(GetBlockPool(block), c.recorded) << "selector " << c.selector << " size " << c.size;
-    EXPECT_EQ(GetBlockSize(block), c.size);
-    Free(block);
-    EXPECT_EQ(GetBlockSize(block), 0u);
-  }
-}
-
-TEST(MemoryRouting, SizeZeroGivesNullAndRecordsNothing) {
-  const uint64_t before = GetMemoryStatistics().liveBlocks;
-  for (uint32_t selector = 0; selector <= 5; ++selector) EXPECT_EQ(TryAllocate(0, selector), nullptr);
-  EXPECT_EQ(Allocate(0, 1), nullptr);
-  EXPECT_EQ(GetMemoryStatistics().liveBlocks, before);
-}
-
-TEST(MemoryRouting, Block1024ComesFromAChunkAnd1025FromTheHost) {
-  PrivateSystem system;
-  void* warm = system->Allocate(1024, 1);  // first one carves a chunk
-  const uint64_t callsAfterChunk = g_host.calls;
-  void* second = system->Allocate(1024, 1);
-  EXPECT_EQ(g_host.calls, callsAfterChunk) << "1024 bytes must come from the class";
-  void* large = system->Allocate(1025, 1);
-  EXPECT_EQ(g_host.calls, callsAfterChunk + 1) << "1025 bytes must go to the host";
-  EXPECT_EQ(g_host.allocateSizes.back(), 1026u) << "one spare byte for the stored distance";
-  for (void* p : {warm, second, large}) EXPECT_TRUE(system->Free(p));
-}
-
-TEST(MemoryAlignment, PoolsAlignSmallAndLargeBlocks) {
-  const uint64_t sizes[] = {1, 3, 4, 7, 8, 9, 15, 16, 17, 100, 513, 1024, 1025, 1500, 4096, 70000};
+// Selectors 1 to 4 are recorded as given and align as promised, any other is the core; every
+// block is usable to its end; size 0 gives null and records nothing.
+TEST(MemoryRouting, SelectorsSizesAndAlignment) {
   const uintptr_t alignment[] = {1, 1, 4, 8, 16};
-  for (uint32_t selector = 2; selector <= 4; ++selector) {
+  for (uint32_t selector : {0u, 1u, 2u, 3u, 4u, 5u, 77u, 0xFFFFFFFFu}) {
+    const uint32_t recorded = selector <= 4 ? selector : 0;
+    const uint64_t live = GetMemoryStatistics().liveBlocks;
+    EXPECT_EQ(TryAllocate(0, selector), nullptr);
     std::vector<void*> blocks;
-    for (uint64_t size : sizes) {
+    for (uint64_t size : {1, 3, 4, 7, 8, 9, 15, 16, 17, 100, 513, 1024, 1025, 1500, 4096, 70000}) {
       for (int i = 0; i < 3; ++i) {
-        void* block = Allocate(size, selector);
-        EXPECT_TRUE(IsAligned(block, alignment[selector])) << "selector " << selector << " size " << size;
-        std::memset(block, 0xAB, size);  // the whole block must be usable
-        blocks.push_back(block);
+        void* block = blocks.emplace_back(Allocate(size, selector));
+        EXPECT_EQ(GetBlockPool(block), recorded) << selector << " " << size;
+        EXPECT_EQ(GetBlockSize(block), size);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignment[recorded], 0u) << selector << " " << size;
+        std::memset(block, 0xAB, size);
       }
     }
+    EXPECT_EQ(GetMemoryStatistics().liveBlocks, live + blocks.size());
     for (void* block : blocks) Free(block);
+    for (void* block : blocks) EXPECT_EQ(GetBlockSize(block), 0u);
   }
 }
 
-TEST(MemoryAlignment, LargeBlockFreeReturnsThePaddedRawBlock) {
+// Pool blocks above 1024 bytes come from the host with room to align them and keep the distance
+// (one spare byte even unaligned); freeing gives the padded raw block back. Up to 1024: a chunk.
+TEST(MemoryRouting, LargePoolBlocksComeFromTheHostPadded) {
   PrivateSystem system;
-  const uint64_t bytesBefore = system->Manager().BytesInUse();
-  const int64_t liveBefore = g_host.live;
-  void* block = system->Allocate(3000, 4);
-  ASSERT_NE(block, nullptr);
-  EXPECT_TRUE(IsAligned(block, 16));
-  EXPECT_EQ(g_host.allocateSizes.back(), 3016u);
-  EXPECT_EQ(system->Manager().BytesInUse(), bytesBefore + 3016);
-  EXPECT_TRUE(system->Free(block));  // an invalid raw pointer would crash the host free
-  EXPECT_EQ(g_host.live, liveBefore);
-  EXPECT_EQ(system->Manager().BytesInUse(), bytesBefore);
+  const struct { uint32_t selector; uint64_t size, hostSize; } cases[] = {
+      {1, 1024, 0}, {1, 1025, 1026}, {2, 2000, 2004}, {4, 3000, 3016}, {0, 2000, 2000}};
+  for (const auto& c : cases) {
+    system->Free(system->Allocate(c.size, c.selector));  // the first of a class carves a chunk
+    const uint64_t calls = HostCalls(), bytes = system->Manager().BytesInUse();
+    void* block = system->Allocate(c.size, c.selector);
+    EXPECT_EQ(HostCalls() - calls, c.hostSize != 0 ? 1u : 0u) << c.size;
+    EXPECT_EQ(c.hostSize != 0 ? g_lastHostSize.load() : 0, c.hostSize);
+    EXPECT_EQ(system->Manager().BytesInUse() - bytes, c.hostSize);
+    EXPECT_TRUE(system->Free(block));  // a wrong raw address would crash the host's free
+    EXPECT_EQ(system->Manager().BytesInUse(), bytes);
+  }
 }
 
+// The argument selector matters only for a null block: resizes stay in the recorded pool, so a
+// pool block never reaches the host's reallocate. A move counts as a new allocation.
 TEST(MemoryReallocate, InPlaceOrMovedWithContentKept) {
-  const struct { uint64_t from, to; uint32_t selector; bool inPlace; } cases[] = {
-      {40, 60, 1, true},      {40, 70, 1, false},     {40, 33, 3, true},      {40, 32, 3, false},
-      {64, 64, 2, true},      {3000, 2500, 1, true},  {3000, 1977, 4, true},  {3000, 1976, 4, false},
-      {3000, 3001, 1, false}, {3000, 100, 2, false},  {100, 3000, 3, false},  {1024, 1025, 1, false},
-  };
+  const struct { uint64_t from, to; uint32_t selector, argument; bool inPlace; } cases[] = {
+      {40, 60, 1, 1, true},       {40, 70, 1, 1, false},      {40, 33, 3, 3, true},
+      {40, 32, 3, 3, false},      {64, 64, 2, 2, true},       {3000, 2500, 1, 1, true},
+      {3000, 1977, 4, 4, true},   {3000, 1976, 4, 4, false},  {3000, 3001, 1, 1, false},
+      {3000, 100, 2, 2, false},   {100, 3000, 3, 3, false},   {1024, 1025, 1, 1, false},
+      {40, 2000, 1, 0, false}};
   for (const auto& c : cases) {
+    const uint64_t allocations = GetMemoryStatistics().allocations;
     auto* block = static_cast<uint8_t*>(Allocate(c.from, c.selector));
     for (uint64_t i = 0; i < c.from; ++i) block[i] = static_cast<uint8_t>(i * 7 + 1);
-    auto* resized = static_cast<uint8_t*>(Reallocate(block, c.to, c.selector));
-    ASSERT_NE(resized, nullptr);
+    auto* resized = static_cast<uint8_t*>(Reallocate(block, c.to, c.argument));
     EXPECT_EQ(resized == block, c.inPlace) << c.from << " -> " << c.to;
     for (uint64_t i = 0; i < std::min(c.from, c.to); ++i) ASSERT_EQ(resized[i], static_cast<uint8_t>(i * 7 + 1));
     EXPECT_EQ(GetBlockSize(resized), c.to);
     EXPECT_EQ(GetBlockPool(resized), c.selector);
-    if (!c.inPlace) {
-      EXPECT_EQ(GetBlockSize(block), 0u) << "the old block must be released";
-    }
+    EXPECT_EQ(GetBlockSize(block), c.inPlace ? c.to : 0) << "a moved block's old address is released";
+    EXPECT_EQ(GetMemoryStatistics().allocations - allocations, c.inPlace ? 1u : 2u);
     Free(resized);
   }
 }
 
-TEST(MemoryReallocate, NullZeroAndForeignBlocks) {
-  void* fresh = TryReallocate(nullptr, 10, 3);
-  ASSERT_NE(fresh, nullptr);
-  EXPECT_EQ(GetBlockPool(fresh), 3u);
-  EXPECT_EQ(GetBlockSize(fresh), 10u);
-  const uint64_t live = GetMemoryStatistics().liveBlocks;
-  EXPECT_EQ(TryReallocate(fresh, 0, 1), nullptr);
-  EXPECT_EQ(GetMemoryStatistics().liveBlocks, live - 1);
-
+// Addresses the manager did not hand out are left alone: free ignores them, resize gives null,
+// they have no size. A null block allocates, size 0 frees.
+TEST(MemoryForeignBlocks, AreLeftAlone) {
   int onStack = 0;
-  EXPECT_EQ(TryReallocate(&onStack, 64, 1), nullptr);
-  void* block = Allocate(40, 1);
-  EXPECT_EQ(TryReallocate(static_cast<char*>(block) + 8, 64, 1), nullptr) << "interior pointer";
+  auto* block = static_cast<char*>(TryReallocate(nullptr, 40, 2));
+  for (void* foreign : {static_cast<void*>(&onStack), static_cast<void*>(block + 8)}) {
+    TryFree(foreign);
+    EXPECT_EQ(TryReallocate(foreign, 64, 1), nullptr);
+    EXPECT_EQ(GetBlockSize(foreign), 0u);
+  }
   EXPECT_EQ(GetBlockSize(block), 40u);
-  Free(block);
+  EXPECT_EQ(GetBlockPool(block), 2u);
+  EXPECT_EQ(TryReallocate(block, 0, 1), nullptr);
+  EXPECT_EQ(GetBlockSize(block), 0u);
 }
 
-TEST(MemoryReallocate, DispatchesOnTheRecordedPoolNotTheArgument) {
-  void* pooled = Allocate(40, 1);
-  void* moved = Reallocate(pooled, 2000, 0);  // selector 0 must not send a pool block to the host realloc
-  EXPECT_EQ(GetBlockPool(moved), 1u);
-  void* core = Allocate(40, 0);
-  void* grown = Reallocate(core, 80, 4);
-  EXPECT_EQ(GetBlockPool(grown), 0u);
-  Free(moved);
-  Free(grown);
+// A freed block is parked in this thread's cache, counted as not handed out (no size, no resize,
+// no second free), in its own size class: the next request of the class gets it back, once; a
+// request one byte larger never does.
+TEST(MemoryThreadCache, FreedBlocksServeTheirOwnSizeClassOnce) {
+  const struct { uint32_t pool; uint64_t size; } cases[] = {{1, 8}, {2, 16}, {3, 64}, {4, 16}, {4, 512}, {1, 1024}};
+  for (const auto& c : cases) {
+    void* block = Allocate(c.size, c.pool);
+    Free(block);
+    TryFree(block);
+    EXPECT_EQ(TryReallocate(block, 64, 1), nullptr);
+    EXPECT_EQ(GetBlockSize(block), 0u);
+    void* larger = Allocate(c.size + 1, c.pool);
+    void* same = Allocate(c.size / 2 + 1, c.pool);
+    void* next = Allocate(c.size, c.pool);
+    EXPECT_NE(larger, block) << c.pool << " " << c.size;
+    EXPECT_EQ(same, block) << c.pool << " " << c.size;
+    EXPECT_NE(next, block) << c.pool << " " << c.size;
+    for (void* other : {larger, same, next}) Free(other);
+  }
 }
 
-TEST(MemoryForeignBlocks, FreeIgnoresBlocksItDidNotHandOut) {
-  const MemoryStatistics before = GetMemoryStatistics();
-  int onStack = 0;
-  TryFree(&onStack);
-  TryFree(nullptr);
-  void* block = Allocate(24, 2);
-  TryFree(static_cast<char*>(block) + 4);
-  EXPECT_EQ(GetBlockSize(block), 24u);
-  TryFree(block);
-  TryFree(block);  // a second free finds no record
-  const MemoryStatistics after = GetMemoryStatistics();
-  EXPECT_EQ(after.liveBlocks, before.liveBlocks);
-}
-
+// The limit counts the manager's own structures; a request ending exactly on it succeeds, one byte
+// more fails, and resizes count the new size in place of the old.
 TEST(MemoryLimit, RequestsCrossingTheLimitFail) {
-  const uint64_t setupBytes = [] { return PrivateSystem()->Manager().BytesInUse(); }();
+  const uint64_t setupBytes = PrivateSystem()->Manager().BytesInUse();
   PrivateSystem system(setupBytes + 10000);
   void* fits = system->Allocate(9000, 0);
-  ASSERT_NE(fits, nullptr);
-  EXPECT_EQ(system->Allocate(2000, 0), nullptr) << "would cross the limit";
-  void* small = system->Allocate(500, 0);
-  EXPECT_NE(small, nullptr);
-  EXPECT_EQ(system->Reallocate(fits, 9600, 0), nullptr) << "growth counts the new size in place of the old";
-  EXPECT_EQ(system->BlockSize(fits), 9000u) << "a failed resize keeps the block";
+  EXPECT_EQ(system->Allocate(1001, 0), nullptr);
+  void* exact = system->Allocate(1000, 0);
+  ASSERT_NE(exact, nullptr);
+  EXPECT_EQ(system->Reallocate(exact, 1001, 0), nullptr);
+  EXPECT_EQ(system->BlockSize(exact), 1000u) << "a failed resize keeps the block";
   void* shrunk = system->Reallocate(fits, 4000, 0);
-  EXPECT_NE(shrunk, nullptr);
-  void* again = system->Allocate(4000, 0);
+  void* again = system->Allocate(5000, 0);
   EXPECT_NE(again, nullptr) << "shrinking gave the room back";
-  system->Free(again);
-  system->Free(shrunk);
-  system->Free(small);
-}
-
-TEST(MemoryLimit, HugeSizesFailWithoutWrapping) {
-  const uint64_t sizes[] = {(1ull << 60) + 1, ~0ull, ~0ull - 15, 1ull << 63};
-  for (uint64_t size : sizes) {
+  for (void* block : {shrunk, exact, again}) system->Free(block);
+  EXPECT_EQ(PrivateSystem(16).system, nullptr) << "a limit below what the manager itself uses";
+  // Without a limit, sizes near 2^64 must not wrap into small requests.
+  void* core = Allocate(16, 0);
+  for (uint64_t size : {(1ull << 60) + 1, ~0ull, ~0ull - 15, 1ull << 63}) {
     for (uint32_t selector : {0u, 1u, 4u}) EXPECT_EQ(TryAllocate(size, selector), nullptr) << size;
+    EXPECT_EQ(TryReallocate(core, size, 0), nullptr);
   }
-  void* block = Allocate(16, 1);
-  EXPECT_EQ(TryReallocate(block, ~0ull - 3, 1), nullptr);
-  EXPECT_EQ(GetBlockSize(block), 16u);
-  Free(block);
-  PrivateSystem tiny(16);  // a limit below what the manager itself uses
-  EXPECT_EQ(tiny.get(), nullptr);
+  Free(core);
 }
 
 TEST(MemoryChunks, ElementsPerChunkFollowTheL1DataCache) {
@@ -232,25 +207,18 @@ TEST(MemoryChunks, ElementsPerChunkFollowTheL1DataCache) {
     TPool<0> pool(system->Manager(), 1, c.l1);
     EXPECT_EQ(pool.ElementsPerChunk(c.classIndex), c.expected) << "L1 " << c.l1 << " class " << c.classIndex;
   }
-}
-
-TEST(MemoryChunks, AChunkServesElementsPerChunkBlocksBeforeTheNext) {
-  PrivateSystem system(kNoLimit, 0);  // no cache size: 4 elements per chunk
-  std::vector<void*> blocks;
-  blocks.push_back(system->Allocate(100, 3));
-  const uint64_t calls = g_host.calls;
-  for (int i = 0; i < 3; ++i) blocks.push_back(system->Allocate(100, 3));
-  EXPECT_EQ(g_host.calls, calls);
-  blocks.push_back(system->Allocate(100, 3));
-  EXPECT_EQ(g_host.calls, calls + 2) << "a new chunk and a longer chunk table";
+  PrivateSystem system(kNoLimit, 0);  // 4 elements per chunk: the fifth block needs a new one
+  std::vector<void*> blocks{system->Allocate(100, 3)};
+  const uint64_t calls = HostCalls();
+  for (int i = 0; i < 4; ++i) blocks.push_back(system->Allocate(100, 3));
+  EXPECT_EQ(HostCalls(), calls + 2) << "a chunk and a longer chunk table, after three without";
   for (void* block : blocks) system->Free(block);
 }
 
 TEST(MemoryRecords, TableGrowsAndFreesStayFindable) {
   PrivateSystem system;
-  EXPECT_EQ(system->Manager().BucketCount(), 256u);
   std::vector<void*> blocks;
-  for (int i = 0; i < 100000; ++i) blocks.push_back(system->Allocate(16 + (i % 5) * 40, 1 + i % 4));
+  for (int i = 0; i < 100000; ++i) blocks.push_back(system->Allocate(16 + (i % 5) * 40, i % 5));
   EXPECT_EQ(system->LiveBlocks(), 100000u);
   EXPECT_GE(system->Manager().BucketCount(), 100000u) << "buckets grow with live blocks";
   for (size_t i = 0; i < blocks.size(); i += 2) EXPECT_TRUE(system->Free(blocks[i]));
@@ -259,142 +227,114 @@ TEST(MemoryRecords, TableGrowsAndFreesStayFindable) {
   EXPECT_EQ(system->LiveBlocks(), 0u);
 }
 
-TEST(MemoryRecords, RecordBlocksAreCountedInBytesInUse) {
-  PrivateSystem system;
-  const uint64_t before = system->Manager().BytesInUse();
-  std::vector<void*> blocks;
-  for (int i = 0; i < 256; ++i) blocks.push_back(system->Allocate(8, 0));  // one per bucket
-  EXPECT_EQ(system->Manager().BytesInUse(), before + 256 * 8);
-  for (int i = 0; i < 256; ++i) blocks.push_back(system->Allocate(8, 0));  // fills generation one
-  // The 257th record doubled the bucket table; the old one stays until teardown for readers
-  // that may still walk it.
-  EXPECT_EQ(system->Manager().BytesInUse(), before + 512 * 8 + 512 * sizeof(void*));
-  const uint64_t full = system->Manager().BytesInUse();
-  blocks.push_back(system->Allocate(8, 0));
-  // A second generation (two record blocks, a table twice as long) and buckets doubled again.
-  EXPECT_EQ(system->Manager().BytesInUse(),
-            full + 8 + 2 * kRecordBlockBytes + 2 * sizeof(void*) + 1024 * sizeof(void*));
-  for (void* block : blocks) system->Free(block);
-}
-
-// Fails host call N for N = 1, 2, ... through a mixed sequence; whatever fails must leave the
-// system consistent and every block that was handed out must still free cleanly.
+// Host call N fails, for every N, in a mixed sequence on a fresh system; the cached variant runs
+// on a thread of its own so that refills and flushes meet the failures too. Whatever fails must
+// leave the system consistent and every block handed out must still free.
 TEST(MemoryOutOfMemory, EveryHostFailureLeavesTheSystemConsistent) {
-  for (uint64_t failAt = 1; failAt < 200; ++failAt) {
-    PrivateSystem system(kNoLimit, 0);
-    if (system.get() == nullptr) continue;  // set-up itself failed: nothing to check
-    g_host.failAt = g_host.calls + failAt;
-    std::vector<void*> blocks;
-    for (int i = 0; i < 600; ++i) {
-      void* block = system->Allocate(8 + (i * 37) % 2000, i % 5);
-      if (block != nullptr) blocks.push_back(block);
-      if (i % 3 == 0 && !blocks.empty()) {
-        void* resized = system->Reallocate(blocks.back(), 1 + (i * 53) % 3000, 1);
-        if (resized != nullptr) blocks.back() = resized;
-      }
-    }
-    g_host.failAt = 0;
-    EXPECT_EQ(system->LiveBlocks(), blocks.size());
-    for (void* block : blocks) EXPECT_TRUE(system->Free(block));
-  }
-}
-
-TEST(MemoryShutdown, DestroyReturnsEveryChunkToTheHost) {
-  PrivateSystem system;
-  std::vector<void*> blocks;
-  for (uint32_t selector = 0; selector <= 4; ++selector)
-    for (uint64_t size = 1; size <= 2048; size = size * 2 + 1) blocks.push_back(system->Allocate(size, selector));
-  for (void* block : blocks) system->Free(block);
-  // ~PrivateSystem checks that the host has nothing live afterwards.
-}
-
-TEST(MemoryStatisticsCount, EveryBlockHandedOutIsCounted) {
-  const uint64_t before = GetMemoryStatistics().allocations;
-  void* small = Allocate(24, 1);
-  void* large = Allocate(4000, 3);
-  void* core = Allocate(64, 0);
-  small = Reallocate(small, 28, 1);  // same class: in place, no new block
-  EXPECT_EQ(GetMemoryStatistics().allocations, before + 3);
-  small = Reallocate(small, 200, 1);  // moves
-  EXPECT_EQ(GetMemoryStatistics().allocations, before + 4);
-  for (void* block : {small, large, core}) Free(block);
-  EXPECT_EQ(GetMemoryStatistics().allocations, before + 4) << "frees do not count";
-}
-
-TEST(MemoryThreadCache, FreedBlocksAreParkedAndNotHandedOut) {
-  const uint64_t live = GetMemoryStatistics().liveBlocks;
-  void* block = Allocate(48, 2);
-  EXPECT_EQ(GetMemoryStatistics().liveBlocks, live + 1);
-  Free(block);
-  EXPECT_EQ(GetMemoryStatistics().liveBlocks, live) << "a parked block is not live";
-  EXPECT_EQ(GetBlockSize(block), 0u) << "a parked block has no size for callers";
-  EXPECT_EQ(TryReallocate(block, 64, 2), nullptr) << "a parked block cannot be resized";
-  void* again = Allocate(40, 2);
-  EXPECT_EQ(again, block) << "the thread's last freed block of a class is reused first";
-  EXPECT_EQ(GetBlockSize(again), 40u);
-  Free(again);
-}
-
-// The same host-failure sweep on a thread of its own, so that the private system serves it
-// through a thread cache: refills and flushes meet the failures too.
-TEST(MemoryOutOfMemory, HostFailuresDuringCacheRefillsAndFlushes) {
-  for (uint64_t failAt = 1; failAt < 120; ++failAt) {
-    PrivateSystem system(kNoLimit, 0, true);
-    if (system.get() == nullptr) continue;
-    bool cached = false;
-    uint64_t live = 0, handedOut = 0;
-    std::thread worker([&] {
-      g_host.failAt = g_host.calls + failAt;
-      std::vector<void*> blocks;
-      for (int i = 0; i < 400; ++i) {
-        void* block = system->Allocate(8 + (i * 29) % 1000, 1 + i % 4);
-        if (block != nullptr) blocks.push_back(block);
-        if (i % 4 == 3) {
-          system->Free(blocks.front());
-          blocks.erase(blocks.begin());
+  for (const bool caches : {false, true}) {
+    QuorinTest::ForEachAllocationFailure([caches] {
+      PrivateSystem system(kNoLimit, 0, caches);
+      if (system.system == nullptr) throw std::bad_alloc();
+      const auto work = [&] {
+        std::vector<void*> blocks;
+        for (int i = 0; i < 200; ++i) {
+          void* block = system->Allocate(8 + (i * 37) % 2000, i % 5);
+          void* resized = block != nullptr && i % 3 == 0 ? system->Reallocate(block, 1 + (i * 53) % 3000, 1) : block;
+          if (block != nullptr) blocks.push_back(resized != nullptr ? resized : block);
+          if (i % 4 != 3 || blocks.empty()) continue;
+          EXPECT_TRUE(system->Free(blocks[blocks.size() / 2]));
+          blocks.erase(blocks.begin() + static_cast<ptrdiff_t>(blocks.size() / 2));
         }
-      }
-      g_host.failAt = 0;
-      cached = system->CallingThreadIsCached();
-      live = system->LiveBlocks();
-      handedOut = blocks.size();
-      for (void* block : blocks) EXPECT_TRUE(system->Free(block));
+        EXPECT_EQ(system->LiveBlocks(), blocks.size());
+        for (void* block : blocks) EXPECT_TRUE(system->Free(block));
+      };
+      caches ? std::thread(work).join() : work();
+      EXPECT_EQ(system->LiveBlocks(), 0u);
+      // Ends the sweep only once a run got through without reaching the failing call.
+      if (HostCalls() >= QuorinTest::Counters().failAtCall) throw std::bad_alloc();
     });
-    worker.join();
-    EXPECT_EQ(live, handedOut);
-    EXPECT_EQ(system->LiveBlocks(), 0u) << "the ended thread gave its cache back";
-    EXPECT_TRUE(cached || failAt <= 40);
   }
 }
 
-// Cached threads keep their counts in their bins; statistics add them up when asked, from any
-// thread, while the thread runs and after it ended. A hundred hand-outs from one bin also cross
-// the bits that hold the bin's parked count.
+// Cached threads keep their counts in their bins; statistics add them up from any thread, while
+// the thread runs and after it ended. A hundred hand-outs from one bin cross the count's bits.
+// Another thread then frees the blocks through its own cache.
 TEST(MemoryStatisticsCount, CachedCountsAddUpFromOtherThreadsAndSurviveTheThread) {
-  PrivateSystem system(kNoLimit, kL1, true);
+  PrivateSystem system(kNoLimit, 48 * 1024, true);
   std::atomic<int> phase{0};
   std::vector<void*> blocks;
-  auto waitFor = [&](int value) {
-    while (phase.load() != value) std::this_thread::yield();
-  };
   std::thread worker([&] {
-    for (int i = 0; i < 100; ++i) blocks.push_back(system->Allocate(40, 1));
-    for (int i = 0; i < 5; ++i) blocks.push_back(system->Allocate(3, 4));  // pool 4's smallest class
-    for (int i = 0; i < 70; ++i) system->Free(blocks[i]);  // fills the bin past capacity: flushes
+    for (int i = 0; i < 105; ++i) blocks.push_back(system->Allocate(i < 100 ? 40 : 3, i < 100 ? 1 : 4));
+    for (int i = 0; i < 70; ++i) system->Free(blocks[i]);  // past the bin's capacity: flushes
     blocks.erase(blocks.begin(), blocks.begin() + 70);
-    phase = 1;
-    waitFor(2);
+    for (phase = 1; phase != 2;) std::this_thread::yield();
     for (int i = 0; i < 50; ++i) blocks.push_back(system->Allocate(33, 1));  // parked ones, then refills
-    EXPECT_TRUE(system->CallingThreadIsCached());
   });
-  waitFor(1);
+  while (phase != 1) std::this_thread::yield();
   EXPECT_EQ(system->Allocations(), 105u);
   EXPECT_EQ(system->LiveBlocks(), 35u);
   phase = 2;
   worker.join();
   EXPECT_EQ(system->Allocations(), 155u) << "an ended thread's hand-outs still count";
   EXPECT_EQ(system->LiveBlocks(), 85u) << "its parked blocks went back to the pools";
-  for (void* block : blocks) EXPECT_TRUE(system->Free(block));
+  std::thread([&] {
+    for (void* block : blocks) EXPECT_TRUE(system->Free(block));
+  }).join();
   EXPECT_EQ(system->LiveBlocks(), 0u);
-  EXPECT_EQ(system->Allocations(), 155u);
+}
+
+// Two threads on the same class, on different classes and pools, on large and core blocks.
+TEST(MemoryThreads, PairsNeverShareABlock) {
+  const struct { uint32_t selectorA; uint64_t sizeA; uint32_t selectorB; uint64_t sizeB; } cases[] = {
+      {1, 24, 1, 24}, {1, 24, 4, 300}, {0, 2000, 3, 1500}};
+  for (const auto& c : cases) {
+    std::thread a(Hammer, c.selectorA, c.sizeA, uint8_t{0x5A}), b(Hammer, c.selectorB, c.sizeB, uint8_t{0x63});
+    a.join();
+    b.join();
+  }
+}
+
+// Requests racing for the last room under the byte limit: a slow host keeps every thread inside
+// its allocate call at once, yet only the blocks that fit together are handed out.
+TEST(MemoryThreads, ConcurrentRequestsNeverPassTheLimitTogether) {
+  const uint64_t setupBytes = PrivateSystem()->Manager().BytesInUse();
+  PrivateSystem system(setupBytes + 650000);
+  std::vector<void*> blocks(16);
+  std::vector<std::thread> threads;
+  std::atomic<int> ready{0};
+  g_slowHost = true;
+  for (void*& block : blocks) {
+    threads.emplace_back([&] {
+      for (ready++; ready < 16;) std::this_thread::yield();
+      block = system->Allocate(100000, 0);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  g_slowHost = false;
+  EXPECT_EQ(std::count_if(blocks.begin(), blocks.end(), [&](void* block) { return system->Free(block); }), 6);
+  EXPECT_EQ(system->Manager().BytesInUse(), setupBytes) << "failed requests gave their reservation back";
+}
+
+// Whatever order the platform ends a thread in, nothing of its cache may outlive it: threads that
+// allocate, threads whose first allocation is in a late destructor, and threads with both.
+TEST(MemoryThreads, EndedThreadsLeaveNoCacheOrBlockBehind) {
+  for (const int mode : {1, 2, 3}) {
+    const auto body = [mode] {
+      t_lateUser.armed = (mode & 2) != 0;
+      if (mode & 1) Free(Allocate(24, 2));
+    };
+    std::thread(body).join();  // warms the pools' chunks up
+    const int64_t hostBlocks = QuorinTest::Counters().liveBlocks;
+    const uint64_t bytes = GetMemoryStatistics().bytesInUse;
+    for (int i = 0; i < 20; ++i) std::thread(body).join();
+    EXPECT_EQ(QuorinTest::Counters().liveBlocks, hostBlocks) << "mode " << mode;
+    EXPECT_EQ(GetMemoryStatistics().bytesInUse, bytes) << "mode " << mode;
+  }
+  // Calls after the thread's end was handled take the locked paths instead of a new cache.
+  std::thread([] {
+    Free(Allocate(24, 2));
+    CMemorySystem::EndCallingThread();
+    Free(Allocate(40, 1));
+    EXPECT_EQ(Bravik::System::ThreadSlot().tag, kEndedThread);
+  }).join();
 }
