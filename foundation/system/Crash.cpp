@@ -124,11 +124,14 @@ bool ReportAssertion(const char* file, long line, const char* title, const char*
   state.lock.Lock(self);
   va_list arguments;
   va_start(arguments, format);
-  std::vsnprintf(state.message, sizeof state.message, format != nullptr ? format : "", arguments);
+  state.message[0] = 0;
+  if (format != nullptr) std::vsnprintf(state.message, sizeof state.message, format, arguments);
   va_end(arguments);
-  std::snprintf(state.text, sizeof state.text, "%s\n\n%s\n\nThread %u\n%s (%ld)\n",
-                title != nullptr ? title : "", state.message, self, file != nullptr ? file : "",
-                line);
+  // Long texts are cut to the buffers.
+  if (std::snprintf(state.text, sizeof state.text, "%s\n\n%s\n\nThread %u\n%s (%ld)\n",
+                    title != nullptr ? title : "", state.message, self,
+                    file != nullptr ? file : "", line) < 0)
+    state.text[0] = 0;
   uint32_t hash = 0;
   System::CaptureReturnAddresses(state.addresses, kMaxCallstackFrames, &hash);
   const bool breakIn = AnswerReport(hash);

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "foundation/memory/Memory.h"
+
 namespace Bravik {
 
 void CResource::ReleaseReference() {

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdint>
 
-#include "foundation/memory/Memory.h"
 #include "foundation/string/String.h"
 
 namespace Bravik {
@@ -34,7 +33,8 @@ constexpr uint32_t kSeekEnd = 1;
 constexpr uint32_t kSeekCurrent = 2;
 
 // A shared object whose one word is its reference count, zero at construction. Objects made with
-// Memory::New are shared through TResourceRef; the last reference destroys and frees them.
+// Memory::New (foundation/memory/Memory.h) are shared through TResourceRef; the last reference
+// destroys and frees them.
 class CResource {
  public:
   CResource() = default;

@@ -41,23 +41,23 @@ size_t AppendDocumentsFolder(char* out, size_t used) {
 }
 
 // The UTF-8 path with "~" expanded and the current folder in front of a relative path.
-size_t AbsolutePath(const IString& path, char* out) {
-  const uint64_t size = path.GetSizeIn(kUtf8);
-  if (size > kPathCapacity) ThrowErrno(ENAMETOOLONG);
-  char source[kPathCapacity] = {};
-  Convert(path, kUtf8, source);
-  const char* rest = source;
+void AbsolutePath(const IString& path, char* out) {
+  if (path.GetSizeIn(kUtf8) > kPathCapacity) ThrowErrno(ENAMETOOLONG);
+  char expanded[kPathCapacity];
+  expanded[0] = 0;
+  Convert(path, kUtf8, expanded);
+  if (expanded[0] == '~') {
+    char rest[kPathCapacity];
+    std::memcpy(rest, expanded + 1, std::strlen(expanded));
+    Append(expanded, AppendDocumentsFolder(expanded, 0), rest, std::strlen(rest));
+  }
   size_t used = 0;
   out[0] = 0;
-  if (source[0] == '~') {
-    used = AppendDocumentsFolder(out, used);
-    ++rest;
-  } else if (source[0] != '/') {
+  if (expanded[0] != '/') {
     if (::getcwd(out, kPathCapacity) == nullptr) ThrowErrno(errno == ERANGE ? ENAMETOOLONG : errno);
-    used = std::strlen(out);
+    used = Append(out, std::strlen(out), "/", 1);
   }
-  used = Append(out, used, "/", 1);
-  return Append(out, used, rest, std::strlen(rest));
+  Append(out, used, expanded, std::strlen(expanded));
 }
 
 // Drops empty and "." segments and resolves ".." lexically (never above the root), in place.

@@ -29,6 +29,7 @@ HANDLE AsHandle(FileHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 void ExpandPath(const IString& path, wchar_t* out) {
   wchar_t source[MAX_PATH];
   if (path.GetSizeIn(kUtf16) > sizeof source) ThrowCode(ERROR_FILENAME_EXCED_RANGE);
+  source[0] = 0;
   Convert(path, kUtf16, source);
   if (source[0] != L'~') {
     ::lstrcpyW(out, source);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "TestPlatform.h"
+#include "foundation/memory/Memory.h"
 #include "foundation/system/Exception.h"
 #include "foundation/system/File.h"
 #include "tests/support/CountingAllocator.h"

@@ -51,8 +51,9 @@ TEST(Thread, StopBeforeStartReturnsAtOnceAndANewObjectStepsOnce) {
 TEST(Thread, StepsUntilStoppedStartsAgainAndAPausedThreadStillStops) {
   CCountingThread thread;
   for (int run = 1; run <= 3; ++run) {
+    const int target = thread.m_steps.load() + 3;
     thread.StartLooping();
-    while (thread.m_steps.load() < 3 * run) System::YieldThread();
+    while (thread.m_steps.load() < target) System::YieldThread();
     EXPECT_TRUE(thread.IsRunning());
     if (run == 3) thread.SetPaused(true);
     std::thread other([&] { thread.StopAndJoin(); });  // two stoppers at once
