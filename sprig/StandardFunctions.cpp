@@ -198,6 +198,7 @@ constexpr SStandardFunction kFunctions[] = {
      {{EKind::kNumber, "Math.Clamp requires first parameter to be float or integer."}}},
 };
 constexpr uint32_t kStringFunctionCount = 7;
+static_assert(std::size(kFunctions) == kStringFunctionCount + 4);
 
 template <size_t Index>
 void Entry(const SprigCallable&, TlxSprigValue& result, Arguments args, uint64_t count) {

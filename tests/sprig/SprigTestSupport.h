@@ -4,16 +4,15 @@
 
 #include <cctype>
 #include <cstdio>
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "sprig/Node.h"
 #include "sprig/Parser.h"
-#include "sprig/ScriptState.h"
 #include "sprig/SprigException.h"
 #include "sprig/StandardFunctions.h"
-#include "sprig/Value.h"
 
 namespace SprigTest {
 
@@ -69,7 +68,6 @@ struct SCase {
   const char* expected;
   bool lenient = false;
 };
-
 inline void PrintTo(const SCase& c, std::ostream* out) { *out << c.text; }
 
 // Runs cases against the standard functions, `Count` (the number of its arguments, counting
