@@ -56,15 +56,4 @@ const SCase kString[] = {
 INSTANTIATE_TEST_SUITE_P(Math, StandardFunctionCase, testing::ValuesIn(kMath), CaseName);
 INSTANTIATE_TEST_SUITE_P(String, StandardFunctionCase, testing::ValuesIn(kString), CaseName);
 
-TEST_F(SprigFixture, BindingTheLibraryTwiceChangesNothing) {
-  state.BindFunction(SprigCallable{[](const SprigCallable&, TlxSprigValue& result, const TlxSprigValue*,
-                                      uint64_t) { SetInteger(result, -1); }, 0},
-                     Bravik::CString("Math.Sum"));
-  BindStandardFunctions(state);
-  BindStandardFunctions(state);
-  EXPECT_EQ(Run("{Math.Sum 1, 2}"), "Integer -1");
-  EXPECT_EQ(state.FindNamespace(Bravik::CalculateHash(Bravik::CString("Math")))->functions.GetCount(), 4u);
-  EXPECT_EQ(state.FindNamespace(Bravik::CalculateHash(Bravik::CString("String")))->functions.GetCount(), 7u);
-}
-
 }  // namespace
