@@ -17,8 +17,9 @@ TEST_P(EvaluationCase, Outcome) { Check(); }
 
 const SCase kOrder[] = {
     {"x = 1, x++ + x", "Integer 3"}, {"x = 1, ++x + x", "Integer 4"}, {"x = 1.5, x-- + x", "Float 2"},
-    {"5++", "Integer 5"}, {"true || ++x, x", "Integer 1"}, {"false && x++, x", "Integer 1"},
-    {"x = 5, x + 1", "Integer 6"}, {"x = 1, x = x + 1, x * 10", "Integer 20"}, {"(x = 5) + 1", "Integer 6"},
+    {"5++", "Integer 5"}, {"true || ++x, ++x || true, x", "Integer 2"},
+    {"false && x++, x++ && false, x", "Integer 2"}, {"x = 5, x + 1", "Integer 6"},
+    {"x = 1, x = x + 1, x * 10", "Integer 20"}, {"(x = 5) + 1", "Integer 6"},
     {"x = \"abc\", x += 1", "Integer 1"}, {"x = \"abc\", x += \"d\", x", "String abcd"},
     {"x = \"ab\", x = x", "String ab"}, {"y = 7, x = y, y = 1, x", "Integer 7"},
     {"ns:gold = 12, ns:gold >= 10 && !ns:done", "Boolean true"}, {"{Nope.Fn 1}", "Invalid"},
