@@ -6,6 +6,7 @@
 
 #include "foundation/memory/Memory.h"
 #include "foundation/string/Format.h"
+#include "sprig/InlineStack.h"
 #include "sprig/SprigException.h"
 
 namespace Quorin::Sprig {
@@ -60,43 +61,6 @@ void RequireOperands(const INode_Internal* node) {
   if (node->left == nullptr) RaiseMissing(node->op, true, node->position);
   if (node->right == nullptr) RaiseMissing(node->op, false, node->position);
 }
-
-// A stack that keeps its first N elements inside itself and grows into one block beyond, so
-// that ordinary expressions evaluate without allocating.
-template <typename T, uint32_t N>
-class TEvaluationStack {
- public:
-  TEvaluationStack() = default;
-  ~TEvaluationStack() {
-    if (m_data != m_inline) Memory::Free(m_data);
-  }
-  TEvaluationStack(const TEvaluationStack&) = delete;
-  TEvaluationStack& operator=(const TEvaluationStack&) = delete;
-
-  void Push(const T& element) {
-    if (m_count == m_capacity) Grow();
-    m_data[m_count++] = element;
-  }
-  void Drop(uint32_t count) { m_count -= count; }
-  T& Top(uint32_t below = 0) { return m_data[m_count - 1 - below]; }
-  T* At(uint32_t index) { return m_data + index; }
-  uint32_t Count() const { return m_count; }
-
- private:
-  void Grow() {
-    T* grown = static_cast<T*>(
-        Memory::Allocate(sizeof(T) * m_capacity * 2, Bravik::DefaultArrayPool<T>()));
-    std::memcpy(static_cast<void*>(grown), m_data, sizeof(T) * m_count);
-    if (m_data != m_inline) Memory::Free(m_data);
-    m_data = grown;
-    m_capacity *= 2;
-  }
-
-  T m_inline[N];
-  T* m_data = m_inline;
-  uint32_t m_count = 0;
-  uint32_t m_capacity = N;
-};
 
 // The general evaluation, without recursion: a stack of the nodes under way, each with the step
 // it has reached, and a stack of the values they have produced. Every finished node leaves one
@@ -153,8 +117,8 @@ class CEvaluator {
   }
 
   CEvaluationContext& m_context;
-  TEvaluationStack<SFrame, 24> m_frames;
-  TEvaluationStack<TlxSprigValue, 24> m_values;
+  TInlineStack<SFrame, 24> m_frames;
+  TInlineStack<TlxSprigValue, 24> m_values;
 };
 
 void CEvaluator::Run(const INode_Internal* root, TlxSprigValue& out) {
@@ -173,7 +137,7 @@ bool CEvaluator::Enter(const INode_Internal* node) {
   if (m_frames.Count() >= kMaxEvaluationDepth) {
     throw CSprigException("Expression is nested too deeply.", kSprigErrorNothing, node->position);
   }
-  m_frames.Push(SFrame{node, 0, m_values.Count()});
+  m_frames.Push(SFrame{node, 0, static_cast<uint32_t>(m_values.Count())});
   return true;
 }
 
@@ -236,9 +200,9 @@ bool CEvaluator::ResumeCall(const SFrame& frame) {
     const INode_Internal* slot = call->slots[frame.step];
     return slot == nullptr || Enter(slot);
   }
-  const uint32_t count = m_values.Count() - frame.valueBase;
+  const uint32_t count = static_cast<uint32_t>(m_values.Count()) - frame.valueBase;
   CTempValue result;
-  call->Call(m_context, count != 0 ? m_values.At(frame.valueBase) : nullptr, count, result.Get());
+  call->Call(m_context, count != 0 ? &m_values[frame.valueBase] : nullptr, count, result.Get());
   for (uint32_t i = 0; i < count; ++i) Pop();
   m_values.Push(result.Take());
   return false;

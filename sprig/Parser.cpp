@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "foundation/memory/Memory.h"
+#include "sprig/InlineStack.h"
 #include "sprig/SprigException.h"
 
 namespace Quorin::Sprig {
@@ -72,11 +73,6 @@ bool IsOperand(const INode_Internal* node) {
   return node->GetPriority() == 0 || node->IsStepOperator();
 }
 
-template <typename T>
-void Truncate(TArray<T>& array, uint64_t count) {
-  while (array.Count() > count) array.RemoveAt(array.Count() - 1);
-}
-
 constexpr uint32_t kNodePool = Memory::PoolForAlignment(alignof(INode_Internal));
 
 class CParser {
@@ -123,7 +119,10 @@ class CParser {
   };
 
   // ---- Tokenizer ----
-  void Read() { m_current = m_it.AtEnd() ? kEndOfText : m_it.Current(); }
+  void Read() {
+    m_current = m_it.Current();
+    if (m_current == 0 && m_it.AtEnd()) m_current = kEndOfText;  // a code point 0 may stand inside
+  }
   void Next() {
     m_it.Next();
     Read();
@@ -143,7 +142,7 @@ class CParser {
 
   // ---- Tree building ----
   void Act(EOperator kind);
-  void OpenBlock() { m_blocks.Append(SBlock{nullptr, m_slots.Count(), m_brackets.Count()}); }
+  void OpenBlock() { m_blocks.Push(SBlock{nullptr, m_slots.Count(), m_brackets.Count()}); }
   void NameBlock(CMutableString&& name);
   void OpenBracket();
   void CloseBracket();
@@ -151,19 +150,19 @@ class CParser {
   void Comma();
   void PushNode(INode_Internal* node);
   void PushConstant(const TlxSprigValue& value);
-  void OpenSlot() { m_slots.Append(SSlot{nullptr, nullptr, m_spine.Count(), false}); }
+  void OpenSlot() { m_slots.Push(SSlot{nullptr, nullptr, m_spine.Count(), false}); }
   SSlot PopSlot();
   void DiscardBlocks();
   void AppendSpine(const SSlot& slot, INode_Internal* node);
   bool SpineEndsClosed(const SSlot& slot) const {
-    return m_spine.Count() > slot.spineBase && m_spine[m_spine.Count() - 1].node->closedGroup;
+    return m_spine.Count() > slot.spineBase && m_spine.Top().node->closedGroup;
   }
   void AttachAtEnd(SSlot& slot, CNodeHolder& node);
   void InsertByPriority(SSlot& slot, CNodeHolder& node);
   void AttachClosed(const SSlot& group);
-  SSlot& CurrentSlot() { return m_slots[m_slots.Count() - 1]; }
+  SSlot& CurrentSlot() { return m_slots.Top(); }
   bool InUnnamedBlock() const {
-    return !m_blocks.IsEmpty() && m_blocks[m_blocks.Count() - 1].function == nullptr;
+    return !m_blocks.IsEmpty() && m_blocks.Top().function == nullptr;
   }
   // Strict mode raises; lenient mode returns and the caller drops what it was handling.
   void Fail(const char* message, uint32_t code) const {
@@ -176,10 +175,10 @@ class CParser {
   Bravik::CStringIterator m_it;
   uint32_t m_current = kEndOfText;  // the character at m_it
   uint64_t m_tokenStart = 0;
-  TArray<SSlot> m_slots;  // group slots first, then the slots of the open calls
-  TArray<SSpineEntry> m_spine;
-  TArray<SBlock> m_blocks;
-  TArray<uint64_t> m_brackets;  // for each bracket open in a call, the index of its slot
+  TInlineStack<SSlot, 8> m_slots;  // group slots first, then the slots of the open calls
+  TInlineStack<SSpineEntry, 16> m_spine;
+  TInlineStack<SBlock, 4> m_blocks;
+  TInlineStack<uint64_t, 8> m_brackets;  // for each bracket open in a call, the index of its slot
 };
 
 CParser::~CParser() {
@@ -399,7 +398,7 @@ void CParser::Act(EOperator kind) {
 
 // The first name in a block names its function, whose first argument slot opens.
 void CParser::NameBlock(CMutableString&& name) {
-  m_blocks[m_blocks.Count() - 1].function =
+  m_blocks.Top().function =
       Memory::New<CFuncNode_Internal>(kNodePool, std::move(name));
   OpenSlot();
 }
@@ -409,12 +408,12 @@ void CParser::OpenBracket() {
     OpenSlot();
     return;
   }
-  const SBlock& block = m_blocks[m_blocks.Count() - 1];
+  const SBlock& block = m_blocks.Top();
   if (block.function == nullptr) {
     Fail("Opening bracket in unnamed function block.", kSprigErrorFunctionBlock);
     return;
   }
-  m_brackets.Append(m_slots.Count() - block.firstSlot);
+  m_brackets.Push(m_slots.Count() - block.firstSlot);
   OpenSlot();
 }
 
@@ -427,7 +426,7 @@ void CParser::CloseBracket() {
     AttachClosed(PopSlot());
     return;
   }
-  const SBlock& block = m_blocks[m_blocks.Count() - 1];
+  const SBlock& block = m_blocks.Top();
   if (block.function == nullptr) {
     Fail("Closing bracket in unnamed function block.", kSprigErrorFunctionBlock);
     return;
@@ -438,8 +437,8 @@ void CParser::CloseBracket() {
     return;
   }
   if (m_brackets.Count() > block.firstBracket) {
-    const uint64_t opened = m_brackets[m_brackets.Count() - 1];
-    m_brackets.RemoveAt(m_brackets.Count() - 1);
+    const uint64_t opened = m_brackets.Top();
+    m_brackets.Drop(1);
     // `{F(a, b)}`: a bracket right after the name whose commas added slots is an argument
     // list; its slots stay as they are.
     if (opened == 1 && count > 2 && m_slots[block.firstSlot].root == nullptr) return;
@@ -453,16 +452,16 @@ void CParser::CloseFunction() {
     Fail("Function block to close does not exist.", kSprigErrorFunctionBlock);
     return;
   }
-  const SBlock block = m_blocks[m_blocks.Count() - 1];
+  const SBlock block = m_blocks.Top();
   if (block.function != nullptr) {
     TArray<INode_Internal*>& slots = block.function->slots;
     slots.Reserve(m_slots.Count() - block.firstSlot);
     for (uint64_t i = block.firstSlot; i < m_slots.Count(); ++i) slots.Append(m_slots[i].root);
-    Truncate(m_spine, m_slots[block.firstSlot].spineBase);
-    Truncate(m_slots, block.firstSlot);
-    Truncate(m_brackets, block.firstBracket);
+    m_spine.Truncate(m_slots[block.firstSlot].spineBase);
+    m_slots.Truncate(block.firstSlot);
+    m_brackets.Truncate(block.firstBracket);
   }
-  m_blocks.RemoveAt(m_blocks.Count() - 1);
+  m_blocks.Drop(1);
   PushNode(block.function);
 }
 
@@ -476,8 +475,8 @@ void CParser::Comma() {
 
 CParser::SSlot CParser::PopSlot() {
   const SSlot slot = CurrentSlot();
-  Truncate(m_spine, slot.spineBase);
-  m_slots.RemoveAt(m_slots.Count() - 1);
+  m_spine.Truncate(slot.spineBase);
+  m_slots.Drop(1);
   return slot;
 }
 
@@ -486,17 +485,17 @@ void CParser::DiscardBlocks() {
   if (m_blocks.IsEmpty()) return;
   while (m_slots.Count() > m_blocks[0].firstSlot) DestroyTree(PopSlot().root);
   for (SBlock& block : m_blocks) DestroyTree(std::exchange(block.function, nullptr));
-  m_blocks.Clear();
+  m_blocks.Truncate(0);
 }
 
 void CParser::AppendSpine(const SSlot& slot, INode_Internal* node) {
   SSpineEntry entry{node, node->closedGroup ? uint8_t{0} : node->GetPriority(), IsOperand(node)};
   if (m_spine.Count() > slot.spineBase) {
-    const SSpineEntry& above = m_spine[m_spine.Count() - 1];
+    const SSpineEntry& above = m_spine.Top();
     entry.lowest = std::min(entry.lowest, above.lowest);
     entry.operand = entry.operand || above.operand;
   }
-  m_spine.Append(entry);
+  m_spine.Push(entry);
 }
 
 // Inserts a node by priority into the current slot. A node that can be unary and finds no
@@ -547,7 +546,7 @@ void CParser::InsertByPriority(SSlot& slot, CNodeHolder& holder) {
     return;
   }
   while (at > slot.spineBase && m_spine[at - 1].lowest <= priority) --at;
-  Truncate(m_spine, at + 1);
+  m_spine.Truncate(at + 1);
   node->left = m_spine[at].node;
   (at > slot.spineBase ? m_spine[at - 1].node->right : slot.root) = holder.Take();
   SSpineEntry& entry = m_spine[at];
