@@ -305,17 +305,11 @@ TlxSprigExpression* ParseExpression(Repository&, const char* text) {
   auto* handle = static_cast<TlxSprigExpression*>(Memory::Allocate(sizeof(TlxSprigExpression), Memory::kPool8));
   *handle = TlxSprigExpression{nullptr, nullptr};
   try {
-    Sprig::INode_Internal* root = Sprig::Parse(CString(text), true);
-    if (root != nullptr) {
-      uint32_t* count = nullptr;
-      try {
-        count = static_cast<uint32_t*>(Memory::Allocate(sizeof(uint32_t), Memory::kValuePool));
-      } catch (...) {
-        Sprig::DestroyTree(root);
-        throw;
-      }
+    Sprig::CNodeHolder root = Sprig::Parse(CString(text), true);
+    if (root.Get() != nullptr) {
+      auto* count = static_cast<uint32_t*>(Memory::Allocate(sizeof(uint32_t), Memory::kValuePool));
       *count = 1;
-      *handle = TlxSprigExpression{count, static_cast<Sprig::INode*>(root)};
+      *handle = TlxSprigExpression{count, static_cast<Sprig::INode*>(root.Take())};
     }
   } catch (...) {
     Memory::Free(handle);
@@ -347,7 +341,7 @@ bool TryParseExpression(const char* text, char* messageBuffer, uint32_t bufferSi
                         uint32_t* position) {
   if (text == nullptr) return false;
   try {
-    Sprig::DestroyTree(Sprig::Parse(CString(text), false));
+    Sprig::Parse(CString(text), false);
     return true;
   } catch (const CSprigException& error) {
     if (position != nullptr) *position = error.GetPosition();
@@ -364,21 +358,15 @@ bool TryParseExpression(const char* text, char* messageBuffer, uint32_t bufferSi
 
 TlxSprigValue ExecuteText(Repository& repository, const char* text) {
   if (text == nullptr) return InvalidValue();
-  Sprig::INode_Internal* root = Sprig::Parse(CString(text), true);
+  const Sprig::CNodeHolder root = Sprig::Parse(CString(text), true);
   Sprig::CTempValue result;
-  try {
-    Sprig::CTempValue evaluated;
-    Sprig::EvaluateTree(GetScriptState(repository), root, evaluated.Get());
-    if (evaluated.Get().kind == Bravik::kSprigReference) {
-      Sprig::Assign(result.Get(), evaluated.Get());  // a resolved copy, never a Reference
-    } else {
-      result.Get() = evaluated.Take();  // a new String block passes on as it is
-    }
-  } catch (...) {
-    Sprig::DestroyTree(root);
-    throw;
+  Sprig::CTempValue evaluated;
+  Sprig::EvaluateTree(GetScriptState(repository), root.Get(), evaluated.Get());
+  if (evaluated.Get().kind == Bravik::kSprigReference) {
+    Sprig::Assign(result.Get(), evaluated.Get());  // a resolved copy, never a Reference
+  } else {
+    result.Get() = evaluated.Take();  // a new String block passes on as it is
   }
-  Sprig::DestroyTree(root);
   return result.Take();
 }
 

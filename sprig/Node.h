@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
+#include <utility>
 
 #include "foundation/container/Array.h"
 #include "foundation/string/String.h"
@@ -13,34 +15,26 @@
 
 namespace Quorin::Sprig {
 
-// Operator kinds, their spellings and priorities (a smaller number binds more tightly).
-// ORDER SPRIG_OP
-constexpr uint8_t kOpOpenGroup = 0;
-constexpr uint8_t kOpCloseGroup = 1;
-constexpr uint8_t kOpOpenFunction = 2;
-constexpr uint8_t kOpCloseFunction = 3;
-constexpr uint8_t kOpIncrement = 4;
-constexpr uint8_t kOpDecrement = 5;
-constexpr uint8_t kOpNot = 6;
-constexpr uint8_t kOpBitNot = 7;
-constexpr uint8_t kOpMultiply = 8;
-constexpr uint8_t kOpSubtract = 12;
-constexpr uint8_t kOpLess = 15;  // then LessEqual, Greater, GreaterEqual
-constexpr uint8_t kOpEqual = 19;
-constexpr uint8_t kOpNotEqual = 20;
-constexpr uint8_t kOpLogicalAnd = 24;
-constexpr uint8_t kOpLogicalOr = 25;
-constexpr uint8_t kOpAssign = 26;
-constexpr uint8_t kOpAddAssign = 27;
-constexpr uint8_t kOpBitOrAssign = 36;
-constexpr uint8_t kOpComma = 37;
-constexpr uint32_t kOperatorCount = 38;
+// Operator kinds. ORDER SPRIG_OP
+enum class EOperator : uint8_t {
+  kOpenGroup, kCloseGroup, kOpenFunction, kCloseFunction,
+  kIncrement, kDecrement, kNot, kBitNot,
+  kMultiply, kDivide, kModulo, kAdd, kSubtract, kShiftLeft, kShiftRight,
+  kLess, kLessEqual, kGreater, kGreaterEqual, kEqual, kNotEqual,
+  kBitAnd, kBitXor, kBitOr, kLogicalAnd, kLogicalOr,
+  kAssign, kAddAssign, kSubtractAssign, kMultiplyAssign, kDivideAssign, kModuloAssign,
+  kShiftLeftAssign, kShiftRightAssign, kBitAndAssign, kBitXorAssign, kBitOrAssign,
+  kComma,
+};
+constexpr uint32_t kOperatorCount = static_cast<uint32_t>(EOperator::kComma) + 1;
+constexpr uint32_t IndexOf(EOperator kind) { return static_cast<uint32_t>(kind); }
 
 struct SOperatorInfo {
   const char* spelling;
-  uint8_t priority;
+  uint8_t priority;  // a smaller number binds more tightly
 };
 
+// ORDER SPRIG_OP
 inline constexpr SOperatorInfo kOperators[] = {
     {"(", 1},    {")", 1},   {"{", 1},   {"}", 1},   {"++", 2},  {"--", 3},  {"!", 4},
     {"~", 5},    {"*", 6},   {"/", 7},   {"%", 8},   {"+", 9},   {"-", 10},  {"<<", 11},
@@ -49,15 +43,14 @@ inline constexpr SOperatorInfo kOperators[] = {
     {"-=", 23},  {"*=", 24}, {"/=", 25}, {"%=", 26}, {"<<=", 27}, {">>=", 28}, {"&=", 29},
     {"^=", 30},  {"|=", 31}, {",", 32},
 };
-static_assert(sizeof(kOperators) / sizeof(kOperators[0]) == kOperatorCount);
+static_assert(std::size(kOperators) == kOperatorCount);
 
 // Deeper evaluations raise "Expression is nested too deeply." (code 6).
 constexpr uint32_t kMaxEvaluationDepth = 1000;
 
-// One evaluation: the state it reads and writes, and how deep it has gone.
+// One evaluation and the state it reads and writes.
 struct CEvaluationContext {
   CScriptState& state;
-  uint32_t depth = 0;
 };
 
 // The public face of a parsed expression.
@@ -69,63 +62,88 @@ class INode {
   INode() = default;
 };
 
+enum class ENodeKind : uint8_t { kOperator, kConstant, kVariable, kFunction };
+
 class INode_Internal : public INode {
  public:
-  INode_Internal() = default;
   INode_Internal(const INode_Internal&) = delete;
   INode_Internal& operator=(const INode_Internal&) = delete;
   ~INode_Internal() override;
 
-  // Computes the node's value into `out` (Invalid on entry) and returns it.
-  TlxSprigValue& Evaluate(CEvaluationContext& context, TlxSprigValue& out) const;
-  // The node's value as a scalar when the subtree is pure and its values are scalars, else
-  // kNoScalar (nothing has changed then that a general evaluation would not change the same way).
-  // `depth` counts as the context's depth does.
+  // The node's value as a scalar when the subtree is pure, shallow and its values are scalars,
+  // else kNoScalar (nothing has changed then that a general evaluation would not change the same
+  // way). `depth` is the node's depth in the tree.
   virtual Scalar EvaluateScalar(CEvaluationContext&, uint32_t) const { return kNoScalar; }
   // Stores `value` into what the node denotes; `out` receives the assignment's value. Only
   // variables can be assigned: every other node raises code 0.
   virtual TlxSprigValue& Assign(CEvaluationContext& context, TlxSprigValue& out,
                                 const TlxSprigValue& value) const;
-  virtual uint8_t GetPriority() const = 0;
-  virtual bool IsStepOperator() const = 0;
-  virtual bool CanBeUnary() const = 0;
-  // The operator kind, or kOperatorCount for value nodes.
-  virtual uint32_t GetKind() const { return kOperatorCount; }
-
   // Moves subtrees the node owns besides its children to the front of `pending` (linked through
   // right children) and returns the new front: destruction never recurses on depth.
   virtual INode_Internal* DetachSubtrees(INode_Internal* pending) { return pending; }
+
+  uint8_t GetPriority() const { return IsOperator() ? kOperators[IndexOf(op)].priority : 0; }
+  bool IsStepOperator() const {
+    return IsOperator() && (op == EOperator::kIncrement || op == EOperator::kDecrement);
+  }
+  bool CanBeUnary() const {
+    return IsStepOperator() || (IsOperator() && (op == EOperator::kNot || op == EOperator::kBitNot ||
+                                                 op == EOperator::kSubtract));
+  }
+  bool IsOperator() const { return nodeKind == ENodeKind::kOperator; }
 
   INode_Internal* left = nullptr;   // owned
   INode_Internal* right = nullptr;  // owned
   uint32_t position = 0;            // character index of the node's token
   uint8_t closedGroup = 0;          // 1 when a closing bracket closed the group it roots
+  const ENodeKind nodeKind;
+  const EOperator op;  // operator nodes only
 
  protected:
-  virtual void EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const = 0;
+  explicit INode_Internal(ENodeKind kind, EOperator opKind = EOperator::kOpenGroup)
+      : nodeKind(kind), op(opKind) {}
 };
 
 // Destroys a tree (null does nothing) with constant stack depth.
 void DestroyTree(INode* root);
 
-// Operator node of a kind below kOperatorCount.
-INode_Internal* CreateOperatorNode(uint32_t kind);
+// The one owner of a parse tree until someone takes it.
+class CNodeHolder {
+ public:
+  CNodeHolder() = default;
+  explicit CNodeHolder(INode_Internal* root) : m_root(root) {}
+  ~CNodeHolder() { DestroyTree(m_root); }
+  CNodeHolder(CNodeHolder&& other) noexcept : m_root(other.Take()) {}
+  CNodeHolder& operator=(CNodeHolder&& other) noexcept {
+    if (this != &other) {
+      DestroyTree(m_root);
+      m_root = other.Take();
+    }
+    return *this;
+  }
+  CNodeHolder(const CNodeHolder&) = delete;
+  CNodeHolder& operator=(const CNodeHolder&) = delete;
+
+  INode_Internal* Get() const { return m_root; }
+  // Hands the tree over; the holder becomes empty.
+  INode_Internal* Take() { return std::exchange(m_root, nullptr); }
+
+ private:
+  INode_Internal* m_root = nullptr;
+};
+
+// Operator node of a kind.
+INode_Internal* CreateOperatorNode(EOperator kind);
 
 class CConstNode_Internal : public INode_Internal {
  public:
   // Takes ownership of the value (and its text).
-  explicit CConstNode_Internal(const TlxSprigValue& value) : m_value(value) {}
+  explicit CConstNode_Internal(const TlxSprigValue& value)
+      : INode_Internal(ENodeKind::kConstant), m_value(value) {}
   ~CConstNode_Internal() override { Release(m_value); }
-  uint8_t GetPriority() const override { return 0; }
-  bool IsStepOperator() const override { return false; }
-  bool CanBeUnary() const override { return false; }
-  const TlxSprigValue& GetValue() const { return m_value; }
-  Scalar EvaluateScalar(CEvaluationContext&, uint32_t depth) const override {
-    return depth < kMaxEvaluationDepth ? m_scalar : kNoScalar;
-  }
-
- protected:
-  void EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const override;
+  Scalar EvaluateScalar(CEvaluationContext&, uint32_t) const override { return m_scalar; }
+  // `out` (Invalid) becomes a copy of the constant.
+  void Read(TlxSprigValue& out) const { Sprig::Assign(out, m_value); }
 
  private:
   TlxSprigValue m_value;
@@ -138,19 +156,16 @@ class CVarNode_Internal : public INode_Internal {
   explicit CVarNode_Internal(Bravik::CMutableString&& name);
   TlxSprigValue& Assign(CEvaluationContext& context, TlxSprigValue& out,
                         const TlxSprigValue& value) const override;
-  uint8_t GetPriority() const override { return 0; }
-  bool IsStepOperator() const override { return false; }
-  bool CanBeUnary() const override { return false; }
-  const Bravik::CMutableString& GetName() const { return m_name; }
   Scalar EvaluateScalar(CEvaluationContext& context, uint32_t depth) const override;
-
- protected:
-  void EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const override;
+  // `out` (Invalid) becomes a Reference to the variable, or a member's value. Raises
+  // CSprigException at the node's position for what is not found.
+  void Read(CEvaluationContext& context, TlxSprigValue& out) const;
 
  private:
   // The entry this name denoted last time, for repeated evaluations: valid while the state is
   // the same and no store has freed an entry since.
   TlxSprigValue* Entry(CEvaluationContext& context, bool silent) const;
+  bool IsMemberRead() const { return m_parsed.member && m_parsed.scope != EVariableScope::kGlobal; }
 
   Bravik::CMutableString m_name;
   SVariableName m_parsed;
@@ -161,22 +176,18 @@ class CVarNode_Internal : public INode_Internal {
 
 class CFuncNode_Internal : public INode_Internal {
  public:
-  // Takes the name text (UTF-8); starts with one empty argument slot.
+  // Takes the name text (UTF-8). The parser hands over the argument slots when the call closes.
   explicit CFuncNode_Internal(Bravik::CMutableString&& name);
   ~CFuncNode_Internal() override;
-  uint8_t GetPriority() const override { return 0; }
-  bool IsStepOperator() const override { return false; }
-  bool CanBeUnary() const override { return false; }
   INode_Internal* DetachSubtrees(INode_Internal* pending) override;
-  const Bravik::CMutableString& GetName() const { return m_name; }
+  // `out` (Invalid) becomes the bound function's result; Invalid when none has the name.
+  void Call(CEvaluationContext& context, const TlxSprigValue* arguments, uint64_t count,
+            TlxSprigValue& out) const {
+    context.state.CallFunction(m_parsed, arguments, count, out);
+  }
 
-  // Argument slots (owned subtrees, null when empty), and for every bracket open inside the
-  // call the index of the slot it added. The parser works on both.
+  // Argument slots: owned subtrees, null when empty.
   Bravik::TArray<INode_Internal*> slots;
-  Bravik::TArray<uint64_t> brackets;
-
- protected:
-  void EvaluateNode(CEvaluationContext& context, TlxSprigValue& out) const override;
 
  private:
   Bravik::CMutableString m_name;
@@ -185,7 +196,7 @@ class CFuncNode_Internal : public INode_Internal {
 
 // Evaluates a tree into `out` (Invalid on entry); a null root gives Invalid. Raises
 // CSprigException for script errors and std::bad_alloc. Tries the scalar evaluation first unless
-// the caller already has.
+// the caller already has. Uses a constant amount of the machine stack whatever the tree's depth.
 void EvaluateTree(CScriptState& state, const INode* root, TlxSprigValue& out, bool tryScalar = true);
 // The value of an operator-rooted tree when its scalar evaluation applies, else kNoScalar (the
 // caller then takes EvaluateTree, which gives the same value). A variable at the root is left to

@@ -19,22 +19,17 @@ const INode* CParsedScripts::Get(uint32_t textId, const Bravik::IString& text) {
   const uint32_t hash = Bravik::CalculateHash(text);
   auto* entry = static_cast<Entry*>(m_entries.Find(textId));
   if (entry != nullptr && entry->size == size && entry->hash == hash) return entry->tree;
-  INode* tree = Parse(text, true);
+  CNodeHolder tree = Parse(text, true);
   if (entry == nullptr) {
-    try {
-      entry = Memory::New<Entry>(Memory::kPool8);
-    } catch (...) {
-      DestroyTree(tree);
-      throw;
-    }
+    entry = Memory::New<Entry>(Memory::kPool8);
     m_entries.Insert(entry, textId);
   } else {
     DestroyTree(entry->tree);
   }
   entry->size = size;
   entry->hash = hash;
-  entry->tree = tree;
-  return tree;
+  entry->tree = tree.Take();
+  return entry->tree;
 }
 
 void CParsedScripts::Clear() {

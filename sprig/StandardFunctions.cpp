@@ -1,6 +1,9 @@
 #include "sprig/StandardFunctions.h"
 
+#include <array>
 #include <cmath>
+#include <iterator>
+#include <utility>
 
 #include "sprig/SprigException.h"
 #include "sprig/Value.h"
@@ -13,10 +16,6 @@ using Bravik::CString;
 namespace {
 
 using Arguments = const TlxSprigValue*;
-
-void Require(bool condition, const char* message, uint32_t code) {
-  if (!condition) throw CSprigException(message, code);
-}
 
 // The argument's text: a String as it is, anything else through AsString into `holder`.
 CString TextArgument(const TlxSprigValue& value, CMutableString& holder) {
@@ -38,7 +37,7 @@ void AdoptText(TlxSprigValue& result, CMutableString&& text) {
 
 // ---- Math ----
 
-void MathSum(const SprigCallable&, TlxSprigValue& result, Arguments args, uint64_t count) {
+void MathSum(TlxSprigValue& result, Arguments args, uint64_t count) {
   CTempValue sum;
   SetInteger(sum.Get(), 0);
   for (uint64_t i = 0; i < count; ++i) Add(sum.Get(), sum.Get(), args[i]);
@@ -57,13 +56,11 @@ void Extreme(TlxSprigValue& result, Arguments args, uint64_t count, BinaryOperat
   Assign(result, held.Get());
 }
 
-void MathMin(const SprigCallable&, TlxSprigValue& result, Arguments args, uint64_t count) {
-  Require(count != 0, "Math.Min requires at least one parameter.", kSprigErrorArgumentCount);
+void MathMin(TlxSprigValue& result, Arguments args, uint64_t count) {
   Extreme(result, args, count, Less);
 }
 
-void MathMax(const SprigCallable&, TlxSprigValue& result, Arguments args, uint64_t count) {
-  Require(count != 0, "Math.Max requires at least one parameter.", kSprigErrorArgumentCount);
+void MathMax(TlxSprigValue& result, Arguments args, uint64_t count) {
   Extreme(result, args, count, Greater);
 }
 
@@ -76,15 +73,12 @@ T Clamp(T value, T low, T high) {
   return value;
 }
 
-void MathClamp(const SprigCallable&, TlxSprigValue& result, Arguments args, uint64_t count) {
-  Require(count == 3, "Math.Clamp requires exactly three parameters.", kSprigErrorArgumentCount);
+void MathClamp(TlxSprigValue& result, Arguments args, uint64_t) {
   if (IsInteger(args[0])) {
     SetInteger(result, Clamp(AsInteger(args[0]), AsInteger(args[1]), AsInteger(args[2])));
-    return;
+  } else {
+    SetFloat(result, Clamp(AsFloat(args[0]), AsFloat(args[1]), AsFloat(args[2])));
   }
-  Require(IsFloat(args[0]), "Math.Clamp requires first parameter to be float or integer.",
-          kSprigErrorArgumentKind);
-  SetFloat(result, Clamp(AsFloat(args[0]), AsFloat(args[1]), AsFloat(args[2])));
 }
 
 // ---- String ----
@@ -100,51 +94,30 @@ bool AnyCandidate(Arguments args, uint64_t count, Test test) {
   return false;
 }
 
-void StringContains(const SprigCallable&, TlxSprigValue& result, Arguments args,
-                    uint64_t count) {
-  Require(count >= 2, "String.Contains requires at least two parameters.",
-          kSprigErrorArgumentCount);
-  Require(IsString(args[0]), "First parameter of String.Contains must be a string.",
-          kSprigErrorArgumentKind);
+void StringContains(TlxSprigValue& result, Arguments args, uint64_t count) {
   SetBoolean(result, AnyCandidate(args, count, [](const CString& text, const CString& needle) {
                return Bravik::Find(text, needle) != Bravik::kNotFound;
              }));
 }
 
-void StringStartsWith(const SprigCallable&, TlxSprigValue& result, Arguments args,
-                      uint64_t count) {
-  Require(count >= 2, "String.StartsWith requires at least two parameters.",
-          kSprigErrorArgumentCount);
-  Require(IsString(args[0]), "First parameter of String.StartsWith must be a string.",
-          kSprigErrorArgumentKind);
+void StringStartsWith(TlxSprigValue& result, Arguments args, uint64_t count) {
   SetBoolean(result, AnyCandidate(args, count, [](const CString& text, const CString& prefix) {
                return Bravik::StartsWith(text, prefix);
              }));
 }
 
-void StringEndsWith(const SprigCallable&, TlxSprigValue& result, Arguments args,
-                    uint64_t count) {
-  Require(count >= 2, "String.EndsWith requires at least two parameters.",
-          kSprigErrorArgumentCount);
-  Require(IsString(args[0]), "First parameter of String.EndsWith must be a string.",
-          kSprigErrorArgumentKind);
+void StringEndsWith(TlxSprigValue& result, Arguments args, uint64_t count) {
   SetBoolean(result, AnyCandidate(args, count, [](const CString& text, const CString& suffix) {
                return Bravik::EndsWith(text, suffix);
              }));
 }
 
-void StringLength(const SprigCallable&, TlxSprigValue& result, Arguments args, uint64_t count) {
-  Require(count != 0, "String.Length requires one parameter.", kSprigErrorArgumentCount);
+void StringLength(TlxSprigValue& result, Arguments args, uint64_t) {
   CMutableString holder;
   SetInteger(result, static_cast<int32_t>(TextArgument(args[0], holder).GetLength()));
 }
 
-void StringReplace(const SprigCallable&, TlxSprigValue& result, Arguments args,
-                   uint64_t count) {
-  Require(count == 3, "String.Replace requires exactly three parameters.",
-          kSprigErrorArgumentCount);
-  Require(IsString(args[0]), "First parameter of String.Replace must be a string.",
-          kSprigErrorArgumentKind);
+void StringReplace(TlxSprigValue& result, Arguments args, uint64_t) {
   CMutableString patternHolder;
   CMutableString replacementHolder;
   AdoptText(result, Bravik::Replace(StringArgument(args[0]),
@@ -154,64 +127,113 @@ void StringReplace(const SprigCallable&, TlxSprigValue& result, Arguments args,
 
 uint64_t Position(int32_t index) { return index < 0 ? 0 : static_cast<uint64_t>(index); }
 
-void StringSubstring(const SprigCallable&, TlxSprigValue& result, Arguments args,
-                     uint64_t count) {
-  Require(count >= 2, "String.Substring requires at least two parameters.",
-          kSprigErrorArgumentCount);
-  Require(IsString(args[0]), "First parameter of String.Substring must be a string.",
-          kSprigErrorArgumentKind);
-  Require(IsInteger(args[1]), "Second parameter of String.Substring must be an integer.",
-          kSprigErrorArgumentKind);
-  Require(count == 2 || IsInteger(args[2]),
-          "Thrid parameter of String.Substring must be an integer.", kSprigErrorArgumentKind);
+void StringSubstring(TlxSprigValue& result, Arguments args, uint64_t count) {
   const CString text = StringArgument(args[0]);
   const uint64_t end = count > 2 ? Position(AsInteger(args[2])) : text.GetLength();
   AdoptText(result, Bravik::Substring(text, Position(AsInteger(args[1])), end));
 }
 
-void StringDistance(const SprigCallable&, TlxSprigValue& result, Arguments args,
-                    uint64_t count) {
-  Require(count == 2, "String.Distance requires exactly two parameters.",
-          kSprigErrorArgumentCount);
-  Require(IsString(args[0]), "First parameter of String.Distance must be a string.",
-          kSprigErrorArgumentKind);
-  Require(IsString(args[1]), "Second parameter of String.Distance must be a string.",
-          kSprigErrorArgumentKind);
+void StringDistance(TlxSprigValue& result, Arguments args, uint64_t) {
   SetInteger(result, static_cast<int32_t>(
                          Bravik::Distance(StringArgument(args[0]), StringArgument(args[1]))));
 }
 
+// ---- The table ----
+
+enum class EKind : uint8_t { kAny, kString, kInteger, kNumber };
+
+bool HasKind(const TlxSprigValue& value, EKind kind) {
+  switch (kind) {
+    case EKind::kString: return IsString(value);
+    case EKind::kInteger: return IsInteger(value);
+    case EKind::kNumber: return IsInteger(value) || IsFloat(value);
+    default: return true;
+  }
+}
+
+struct SKindRule {
+  EKind kind;
+  const char* message;  // code 14 when the argument is there and of another kind
+};
+
+constexpr uint64_t kNoLimit = ~0ull;
+
+// A function with what it requires of its arguments: first their number, then the kinds of the
+// first three, in argument order.
 struct SStandardFunction {
   const char* name;
-  SprigEntryPoint entry;
+  void (*body)(TlxSprigValue& result, Arguments args, uint64_t count);
+  uint64_t fewest;
+  uint64_t most;
+  const char* countMessage;  // code 13 when the number is outside [fewest, most]
+  SKindRule kinds[3];
 };
 
-constexpr SStandardFunction kStringFunctions[] = {
-    {"String.Contains", StringContains}, {"String.StartsWith", StringStartsWith},
-    {"String.EndsWith", StringEndsWith}, {"String.Length", StringLength},
-    {"String.Replace", StringReplace},   {"String.Substring", StringSubstring},
-    {"String.Distance", StringDistance},
+// The String functions, then the Math functions, each group in the order of binding.
+constexpr SStandardFunction kFunctions[] = {
+    {"String.Contains", StringContains, 2, kNoLimit,
+     "String.Contains requires at least two parameters.",
+     {{EKind::kString, "First parameter of String.Contains must be a string."}}},
+    {"String.StartsWith", StringStartsWith, 2, kNoLimit,
+     "String.StartsWith requires at least two parameters.",
+     {{EKind::kString, "First parameter of String.StartsWith must be a string."}}},
+    {"String.EndsWith", StringEndsWith, 2, kNoLimit,
+     "String.EndsWith requires at least two parameters.",
+     {{EKind::kString, "First parameter of String.EndsWith must be a string."}}},
+    {"String.Length", StringLength, 1, kNoLimit, "String.Length requires one parameter.", {}},
+    {"String.Replace", StringReplace, 3, 3, "String.Replace requires exactly three parameters.",
+     {{EKind::kString, "First parameter of String.Replace must be a string."}}},
+    {"String.Substring", StringSubstring, 2, kNoLimit,
+     "String.Substring requires at least two parameters.",
+     {{EKind::kString, "First parameter of String.Substring must be a string."},
+      {EKind::kInteger, "Second parameter of String.Substring must be an integer."},
+      {EKind::kInteger, "Thrid parameter of String.Substring must be an integer."}}},
+    {"String.Distance", StringDistance, 2, 2, "String.Distance requires exactly two parameters.",
+     {{EKind::kString, "First parameter of String.Distance must be a string."},
+      {EKind::kString, "Second parameter of String.Distance must be a string."}}},
+    {"Math.Sum", MathSum, 0, kNoLimit, nullptr, {}},
+    {"Math.Min", MathMin, 1, kNoLimit, "Math.Min requires at least one parameter.", {}},
+    {"Math.Max", MathMax, 1, kNoLimit, "Math.Max requires at least one parameter.", {}},
+    {"Math.Clamp", MathClamp, 3, 3, "Math.Clamp requires exactly three parameters.",
+     {{EKind::kNumber, "Math.Clamp requires first parameter to be float or integer."}}},
 };
+constexpr uint32_t kStringFunctionCount = 7;
+static_assert(std::size(kFunctions) == kStringFunctionCount + 4);
 
-constexpr SStandardFunction kMathFunctions[] = {
-    {"Math.Sum", MathSum},
-    {"Math.Min", MathMin},
-    {"Math.Max", MathMax},
-    {"Math.Clamp", MathClamp},
-};
+template <size_t Index>
+void Entry(const SprigCallable&, TlxSprigValue& result, Arguments args, uint64_t count) {
+  const SStandardFunction& function = kFunctions[Index];
+  if (count < function.fewest || count > function.most) {
+    throw CSprigException(function.countMessage, kSprigErrorArgumentCount);
+  }
+  for (uint64_t i = 0; i < count && i < std::size(function.kinds); ++i) {
+    if (!HasKind(args[i], function.kinds[i].kind)) {
+      throw CSprigException(function.kinds[i].message, kSprigErrorArgumentKind);
+    }
+  }
+  function.body(result, args, count);
+}
 
-template <size_t N>
-void BindAll(CScriptState& state, const SStandardFunction (&functions)[N]) {
-  for (const SStandardFunction& function : functions) {
-    state.BindFunction(SprigCallable{function.entry, 0}, CString(function.name));
+template <size_t... Indexes>
+constexpr auto MakeEntries(std::index_sequence<Indexes...>) {
+  return std::array<SprigEntryPoint, sizeof...(Indexes)>{&Entry<Indexes>...};
+}
+
+constexpr auto kEntries = MakeEntries(std::make_index_sequence<std::size(kFunctions)>());
+
+void BindRange(CScriptState& state, uint32_t first, uint32_t end) {
+  for (uint32_t i = first; i < end; ++i) {
+    state.BindFunction(SprigCallable{kEntries[i], 0}, CString(kFunctions[i].name));
   }
 }
 
 }  // namespace
 
-void BindStringFunctions(CScriptState& state) { BindAll(state, kStringFunctions); }
+void BindStringFunctions(CScriptState& state) { BindRange(state, 0, kStringFunctionCount); }
 
-void BindMathFunctions(CScriptState& state) { BindAll(state, kMathFunctions); }
+void BindMathFunctions(CScriptState& state) {
+  BindRange(state, kStringFunctionCount, std::size(kFunctions));
+}
 
 void BindStandardFunctions(CScriptState& state) {
   BindStringFunctions(state);

@@ -267,7 +267,6 @@ void AdoptString(TlxSprigValue& value, char* block) {
   target->payload = PointerPayload(block);
 }
 
-bool IsBoolean(const TlxSprigValue& value) { return Resolve(value).kind == kSprigBoolean; }
 bool IsInteger(const TlxSprigValue& value) { return Resolve(value).kind == kSprigInteger; }
 bool IsFloat(const TlxSprigValue& value) { return Resolve(value).kind == kSprigFloat; }
 bool IsString(const TlxSprigValue& value) { return Resolve(value).kind == kSprigString; }

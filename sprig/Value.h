@@ -67,7 +67,6 @@ void SetString(TlxSprigValue& value, const char* utf8);
 // Takes ownership of a library-allocator block holding zero-terminated UTF-8.
 void AdoptString(TlxSprigValue& value, char* block);
 
-bool IsBoolean(const TlxSprigValue& value);
 bool IsInteger(const TlxSprigValue& value);
 bool IsFloat(const TlxSprigValue& value);
 bool IsString(const TlxSprigValue& value);

@@ -3,10 +3,12 @@
 //   Sprig  ns:gold >= 10 && !ns:done                 (TlxSprigExecuteParsed)
 //   Lua    return ns.gold >= 10 and not ns.done       (precompiled chunk, lua_pcall from C)
 //   muParser  gold >= 10 && done == 0                 (muParser has no logical not)
-// and parse + evaluate of the same text (TlxSprigExecute against luaL_loadstring + call).
+// and parse + evaluate of the same text (TlxSprigExecute against luaL_loadstring + call); and the
+// parse of long unary chains, which must grow linearly with the text.
 // The cached Sprig evaluation also reports the library allocations it makes per call.
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include <benchmark/benchmark.h>
 #include <lua.hpp>
@@ -127,7 +129,37 @@ void BM_LuaParseAndEvaluate(benchmark::State& state) {
 }
 BENCHMARK(BM_LuaParseAndEvaluate);
 
+// Parsing is linear in the text's length: a chain of n unary operators before an operand, as
+// the exported lenient parse (TlxSprigParse) and the strict one (TlxSprigTryParse) read it. The
+// ratio of 10^5 to 10^4 characters is 10 when the parse is linear.
+std::string UnaryChain(int64_t length) { return std::string(static_cast<size_t>(length) - 1, '!') + "1"; }
+
+void BM_SprigParseUnaryChain(benchmark::State& state) {
+  CSprigSetup setup;
+  const std::string text = UnaryChain(state.range(0));
+  const auto parse = QuorinBench::Exported(&TlxSprigParse);
+  for (auto _ : state) {
+    TlxSprigFreeNode(parse(text.c_str()));
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_SprigParseUnaryChain)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_SprigTryParseUnaryChain(benchmark::State& state) {
+  CSprigSetup setup;
+  const std::string text = UnaryChain(state.range(0));
+  const auto tryParse = QuorinBench::Exported(&TlxSprigTryParse);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(tryParse(text.c_str(), nullptr, 0, nullptr));
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_SprigTryParseUnaryChain)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
 const bool kRatios[] = {
+    QuorinBench::RegisterRatio("BM_SprigParseUnaryChain/100000", "BM_SprigParseUnaryChain/10000"),
+    QuorinBench::RegisterRatio("BM_SprigTryParseUnaryChain/100000",
+                               "BM_SprigTryParseUnaryChain/10000"),
     QuorinBench::RegisterRatio("BM_SprigCachedCondition", "BM_LuaCachedCondition"),
     QuorinBench::RegisterRatio("BM_SprigCachedCondition", "BM_MuParserCachedCondition"),
     QuorinBench::RegisterRatio("BM_SprigParseAndEvaluate", "BM_LuaParseAndEvaluate"),

@@ -22,8 +22,18 @@ uint32_t HexDigit(uint32_t cp) {
 // 10^0 to 10^19, exact in a double.
 constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
                                    1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+// Significant fraction digits kept: 19 fit in 64 bits, and later ones are below a double's reach.
 constexpr uint32_t kMaxFractionDigits = 19;
 static_assert(sizeof(kPowersOfTen) / sizeof(double) == kMaxFractionDigits + 1);
+
+// digits / 10^scale, for a scale of any size (a long run of leading zeros).
+double ScaleFraction(uint64_t digits, uint64_t scale) {
+  double value = static_cast<double>(digits);
+  for (; scale > kMaxFractionDigits && value != 0; scale -= kMaxFractionDigits) {
+    value /= kPowersOfTen[kMaxFractionDigits];
+  }
+  return scale > kMaxFractionDigits ? 0.0 : value / kPowersOfTen[scale];
+}
 
 // Hexadecimal digits as little-endian byte pairs: "3412" gives 0x1234.
 struct SwappedHex {
@@ -82,7 +92,8 @@ double ToFloat(const IString& text) {
   Cursor cursor(text);
   double integer = 0;
   uint64_t fraction = 0;
-  uint32_t fractionDigits = 0;
+  uint64_t scale = 0;        // fraction digits read, leading zeros included
+  uint32_t significant = 0;  // fraction digits read from the first non-zero one on
   bool inFraction = false;
   for (;;) {
     uint32_t width;
@@ -99,12 +110,13 @@ double ToFloat(const IString& text) {
     if (digit == kNoDigit) break;
     if (!inFraction) {
       integer = integer * 10 + digit;
-    } else if (fractionDigits < kMaxFractionDigits) {  // later digits are below a double's reach
+    } else if (significant < kMaxFractionDigits) {
       fraction = fraction * 10 + digit;
-      ++fractionDigits;
+      ++scale;
+      if (fraction != 0) ++significant;
     }
   }
-  const double value = integer + static_cast<double>(fraction) / kPowersOfTen[fractionDigits];
+  const double value = integer + ScaleFraction(fraction, scale);
   return StartsWithMinus(text) ? -value : value;
 }
 

@@ -80,7 +80,7 @@ class ScriptBinding : public testing::Test {
   // Evaluates strictly against the library's state: errors show as "E<code>@<pos> message".
   static std::string Strict(const char* text) {
     try {
-      SprigTest::CTree tree(Sprig::Parse(Bravik::CString(text), false));
+      const Sprig::CNodeHolder tree = Sprig::Parse(Bravik::CString(text), false);
       Sprig::CTempValue result;
       Sprig::EvaluateTree(State(), tree.Get(), result.Get());
       return Describe(result.Get());

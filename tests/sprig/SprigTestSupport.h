@@ -2,16 +2,17 @@
 // describe the outcome as one comparable line ("Integer 5", "String ab", "E8@2 message").
 #pragma once
 
+#include <cctype>
 #include <cstdio>
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "sprig/Node.h"
 #include "sprig/Parser.h"
-#include "sprig/ScriptState.h"
 #include "sprig/SprigException.h"
-#include "sprig/Value.h"
+#include "sprig/StandardFunctions.h"
 
 namespace SprigTest {
 
@@ -21,17 +22,13 @@ inline std::string Describe(const TlxSprigValue& value) {
   const TlxSprigValue& resolved = Resolve(value);
   char buffer[64];
   switch (resolved.kind) {
-    case kSprigBoolean:
-      return AsBoolean(resolved) ? "Boolean true" : "Boolean false";
-    case kSprigInteger:
-      return "Integer " + std::to_string(IntegerOf(resolved));
+    case kSprigBoolean: return AsBoolean(resolved) ? "Boolean true" : "Boolean false";
+    case kSprigInteger: return "Integer " + std::to_string(IntegerOf(resolved));
     case kSprigFloat:
       std::snprintf(buffer, sizeof(buffer), "Float %.7g", static_cast<double>(FloatOf(resolved)));
       return buffer;
-    case kSprigString:
-      return std::string("String ") + TextOf(resolved);
-    default:
-      return "Invalid";
+    case kSprigString: return std::string("String ") + TextOf(resolved);
+    default: return "Invalid";
   }
 }
 
@@ -40,26 +37,13 @@ inline std::string Describe(const Quorin::CSprigException& error) {
          static_cast<const char*>(error.GetMessage().GetData());
 }
 
-// Owns a parsed tree for the length of a test.
-class CTree {
- public:
-  explicit CTree(INode_Internal* root) : m_root(root) {}
-  ~CTree() { DestroyTree(m_root); }
-  CTree(const CTree&) = delete;
-  CTree& operator=(const CTree&) = delete;
-  INode_Internal* Get() const { return m_root; }
-
- private:
-  INode_Internal* m_root;
-};
-
 class SprigFixture : public testing::Test {
  protected:
   // Parses (strictly unless lenient) and evaluates `text`; the outcome as one line. An empty
   // expression reads "Empty".
   std::string Run(const std::string& text, bool lenient = false) {
     try {
-      CTree tree(Parse(Bravik::CString(text.c_str()), lenient));
+      const CNodeHolder tree = Parse(Bravik::CString(text.c_str()), lenient);
       if (tree.Get() == nullptr) return "Empty";
       CTempValue result;
       EvaluateTree(state, tree.Get(), result.Get());
@@ -67,16 +51,6 @@ class SprigFixture : public testing::Test {
     } catch (const Quorin::CSprigException& error) {
       return Describe(error);
     }
-  }
-
-  // Runs every statement in order (each must succeed), then returns the outcome of `last`.
-  std::string RunAfter(std::initializer_list<const char*> setup, const std::string& last) {
-    for (const char* statement : setup) {
-      const std::string outcome = Run(statement);
-      EXPECT_EQ(outcome.rfind("E", 0) == 0 && outcome[1] >= '0' && outcome[1] <= '9', false)
-          << statement << " -> " << outcome;
-    }
-    return Run(last);
   }
 
   std::string Variable(const char* name) {
@@ -87,5 +61,42 @@ class SprigFixture : public testing::Test {
 
   CScriptState state;
 };
+
+// A text and the outcome of parsing (strictly unless lenient) and evaluating it.
+struct SCase {
+  const char* text;
+  const char* expected;
+  bool lenient = false;
+};
+inline void PrintTo(const SCase& c, std::ostream* out) { *out << c.text; }
+
+// Runs cases against the standard functions, `Count` (the number of its arguments, counting
+// only those that arrive resolved, never as References) and a = 10, b = 3, c = 2, d = 24, e = 4.
+class SprigCaseTest : public SprigFixture, public testing::WithParamInterface<SCase> {
+ protected:
+  void SetUp() override {
+    BindStandardFunctions(state);
+    state.BindFunction(SprigCallable{&CountArguments, 0}, Bravik::CString("Count"));
+    ASSERT_EQ(Run("a = 10, b = 3, c = 2, d = 24, e = 4"), "Integer 4");
+  }
+  void Check() {
+    EXPECT_EQ(Run(GetParam().text, GetParam().lenient), GetParam().expected) << GetParam().text;
+  }
+  static void CountArguments(const SprigCallable&, TlxSprigValue& result,
+                             const TlxSprigValue* arguments, uint64_t count) {
+    int32_t resolved = 0;
+    for (uint64_t i = 0; i < count; ++i) resolved += arguments[i].kind != kSprigReference;
+    SetInteger(result, resolved);
+  }
+};
+
+// Test names that say what is tested: the case's number and the letters and digits of its text.
+inline std::string CaseName(const testing::TestParamInfo<SCase>& info) {
+  std::string name = std::to_string(info.index) + "_";
+  for (const char* c = info.param.text; *c != '\0' && name.size() < 32; ++c) {
+    if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+  }
+  return name;
+}
 
 }  // namespace SprigTest

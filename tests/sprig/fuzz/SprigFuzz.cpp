@@ -20,9 +20,9 @@ namespace {
 using namespace Quorin::Sprig;
 
 void ParseAndEvaluate(CScriptState& state, const Bravik::IString& text, bool lenient) {
-  INode_Internal* root = nullptr;
   try {
-    root = Parse(text, lenient);
+    const CNodeHolder tree = Parse(text, lenient);
+    const INode_Internal* root = tree.Get();
     for (int round = 0; round < 2; ++round) {
       // Where the scalar evaluation applies the tree is pure: the general one must agree.
       const Scalar scalar = EvaluateScalarTree(state, root);
@@ -37,7 +37,6 @@ void ParseAndEvaluate(CScriptState& state, const Bravik::IString& text, bool len
     }
   } catch (const Quorin::CSprigException&) {
   }
-  DestroyTree(root);
 }
 
 }  // namespace
