@@ -111,6 +111,72 @@ TEST_F(Connections, HubCyclesAndLongHubChainsAreBounded) {
   EXPECT_EQ(paths[0].size(), 61u);
 }
 
+namespace {
+
+// n hubs, each connected to every other hub (in index order) and, with an exit, last to one
+// fragment. Paths through it are simple hub sequences: the number explodes with n.
+struct CompleteHubGraph {
+  std::vector<uint32_t> toHub;      // connection (of one part) into hub i
+  std::vector<uint32_t> hubParts;   // that part
+  uint32_t exitPart = 0;
+
+  CompleteHubGraph(StoryBuilder& story, uint32_t hubs, bool exit) {
+    const uint32_t firstList = story.NextListId() + 10000;
+    for (uint32_t i = 0; i < hubs; ++i) {
+      hubParts.push_back(story.Part(PrototypeRef(story.HubWithList(firstList + i))));
+      toHub.push_back(story.Connection({hubParts.back()}));
+    }
+    exitPart = story.Part(PrototypeRef(story.Node()));
+    const uint32_t toExit = story.Connection({exitPart});
+    for (uint32_t i = 0; i < hubs; ++i) {
+      std::vector<TlxReference> entries;
+      for (uint32_t j = 0; j < hubs; ++j)
+        if (j != i) entries.push_back(ListRef(toHub[j]));
+      if (exit) entries.push_back(ListRef(toExit));
+      TlxCreateListPrototype(firstList + i, entries.data(), static_cast<uint32_t>(entries.size()));
+    }
+  }
+
+  // The first `limit` paths from hub 0 in depth-first order, as the resolver should give them.
+  void Enumerate(uint32_t hub, std::vector<bool>& on, EntryList& path, std::vector<EntryList>& out,
+                 size_t limit) const {
+    for (uint32_t j = 0; j < toHub.size() && out.size() < limit; ++j) {
+      if (j == hub || on[j]) continue;
+      on[j] = true;
+      path.emplace_back(hubParts[j], 1);
+      Enumerate(j, on, path, out, limit);
+      path.pop_back();
+      on[j] = false;
+    }
+    if (out.size() == limit) return;
+    out.push_back(path);
+    out.back().emplace_back(exitPart, 1);
+  }
+};
+
+}  // namespace
+
+TEST_F(Connections, DenseHubCyclesStopAtThePathBudgetInDepthFirstOrder) {
+  const CompleteHubGraph graph(story, 8, true);  // 13,700 simple paths
+  std::vector<bool> on(8, false);
+  on[0] = true;
+  EntryList path{{graph.hubParts[0], 1}};
+  std::vector<EntryList> expected;
+  graph.Enumerate(0, on, path, expected, 4096);
+  const auto paths = Resolve(graph.toHub[0]);
+  ASSERT_EQ(paths.size(), 4096u);
+  EXPECT_TRUE(paths == expected) << "the paths are the depth-first prefix";
+}
+
+TEST_F(Connections, HubsWithoutExitStopAtTheExpansionBudget) {
+  // The exit before the dead cyclic hubs is found; the one after them lies beyond the budget.
+  const CompleteHubGraph dead(story, 8, false);
+  const uint32_t before = story.Part(PrototypeRef(story.Node())), after = story.Part(PrototypeRef(story.Node()));
+  const uint32_t hub = story.Hub({story.Connection({before}), dead.toHub[0], story.Connection({after})});
+  const uint32_t entry = story.Part(PrototypeRef(hub));
+  EXPECT_EQ(Resolve(story.Connection({entry})), (std::vector<EntryList>{{{entry, 1}, {before, 1}}}));
+}
+
 TEST_F(Connections, CountAndFreeForZeroOneAndManyPaths) {
   EXPECT_EQ(TlxGetResolvedConnectionCount(nullptr), 0u);
   TlxFreeResolvedConnection(nullptr);
