@@ -260,6 +260,27 @@ TEST_F(TypeRegistryTest, UnusedCodesTakeNoRoom) {
   EXPECT_EQ(TlxGetClassMemberByOffset(1, 0)->nameHash, Hash("odd"));  // the first to start there
 }
 
+TEST_F(TypeRegistryTest, CodesAndCountsThatDoNotFitTheTypeWordAreRefused) {
+  const uint32_t maxCount = (1u << 27) - 1;
+  struct Case { const char* name; uint32_t code, count; bool added; };
+  const Case cases[] = {{"a", 99, 5, false},       {"b", 32, 1, false},       {"c", kByte, 0xFFFFFFFF, false},
+                        {"d", kByte, maxCount + 1, false}, {"e", 31, maxCount, true}, {"f", kByte, maxCount, true}};
+  for (const bool isTemplate : {false, true}) {
+    isTemplate ? TlxBeginTemplateType(0xFFFF) : TlxBeginClassType(0xFFFF);
+    for (const Case& c : cases) (isTemplate ? TlxAddTemplateMember : TlxAddClassMember)(c.name, c.code, c.count);
+    isTemplate ? TlxEndTemplateType("Checked", 1) : TlxEndClassType("Checked", 1);
+    TlxTypeInfo* type = isTemplate ? TlxGetTemplateType(1) : TlxGetClassType(1);
+    ASSERT_NE(type, nullptr);
+    EXPECT_EQ(type->memberCount, 2u) << isTemplate;
+    EXPECT_EQ(type->sizeByte, maxCount) << isTemplate;
+    for (const Case& c : cases) {
+      const TlxMember* member = isTemplate ? TlxGetTemplateMember(1, c.name) : TlxGetClassMember(1, c.name);
+      ASSERT_EQ(member != nullptr, c.added) << c.name;
+      EXPECT_TRUE(!c.added || member->typeWord == MakeTypeWord(c.code, c.count)) << c.name;
+    }
+  }
+}
+
 TEST_F(TypeRegistryTest, SizesAreSummedWideAndOversizedTypesAreRefused) {
   // Each member is 8 * (2^27 - 1) bytes, about 2^30: two fit below 2^31, three do not.
   const uint32_t maxCount = (1u << 27) - 1;
