@@ -270,8 +270,8 @@ TEST_F(ObjectTest, ReleaseTellsTheScriptValuesOfTheRegion) {
   hooks = saved;
 }
 
-// Allocation N fails for N = 1, 2, ... while an instance is made in a fresh region (pools,
-// chunks and blocks to get): each attempt makes a whole instance or leaves nothing half-linked.
+// Allocation N fails for N = 1, 2, ... while instances are made in fresh regions (pools, chunks
+// and blocks to get): each attempt makes whole instances or leaves nothing half-linked.
 TEST_F(ObjectTest, FailedAllocationsLeaveNoHalfMadeInstance) {
   RegisterClass("Forty", 32, {{kQWord, 5}});
   RegisterType(true, "Twenty", 33, {{kDWord, 5}});
@@ -281,15 +281,19 @@ TEST_F(ObjectTest, FailedAllocationsLeaveNoHalfMadeInstance) {
   TlxStorePrototypeTemplateData(1, data, 20);
   uint32_t made = 0;
   uint16_t region = 0;
-  const auto makeOne = [&] {
+  const auto makeSome = [&] {
     TlxBeginRegionWithId(++region);
     const struct End { ~End() { TlxEndRegion(); } } end;
-    if (TlxCreateInstanceFromPrototype(made, 1) != nullptr) ++made;
+    for (int i = 0; i < 64; ++i) {
+      ASSERT_NE(TlxCreateInstanceFromPrototype(made, 1), nullptr);
+      ++made;
+    }
   };
+  uint64_t failures = 0;
   for (int i = 0; i < 4; ++i) {
-    EXPECT_GT(ForEachAllocationFailure(makeOne, [&] { EXPECT_EQ(Repo().Index().instances.count, made); }), 0u);
+    failures += ForEachAllocationFailure(makeSome, [&] { EXPECT_EQ(Repo().Index().instances.count, made); });
   }
-  ASSERT_EQ(made, 4u);
+  EXPECT_GT(failures, 0u);
   for (uint32_t id = 0; id < made; ++id) {
     EXPECT_EQ(static_cast<uint8_t*>(FindInstance(Repo(), id)->classData)[0], 7);
     EXPECT_EQ(FindInstance(Repo(), id)->DataSize(EDataKind::kTemplate), 20u);
