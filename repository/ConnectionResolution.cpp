@@ -49,13 +49,14 @@ const CObject_Internal* LastPart(const Repository& repository, const CReferenceL
 }
 
 // Calls visit with every existing list (prototype or instance) that an entry of the named list
-// names, in list order; entries of other kinds are skipped.
+// names, in list order, until visit returns false; entries of other kinds are skipped.
 template <typename F>
 void ForEachListedConnection(const Repository& repository, const TlxListReference& listReference, F&& visit) {
   const CReferenceList_Internal* list = ResolveListReference(repository, listReference);
   TlxReference entry;
   for (uint32_t i = 0; list != nullptr && list->EntryAt(i, entry); ++i) {
-    if (const CReferenceList_Internal* connection = ResolveListReference(repository, entry)) visit(*connection);
+    const CReferenceList_Internal* connection = ResolveListReference(repository, entry);
+    if (connection != nullptr && !visit(*connection)) return;
   }
 }
 
@@ -81,7 +82,8 @@ class CResolver {
   CResolver(const CResolver&) = delete;
   CResolver& operator=(const CResolver&) = delete;
 
-  void ResolvePath(const CReferenceList_Internal& connection, const CPathPrefix* parent);
+  // False once the budget is spent: the walk then ends everywhere.
+  bool ResolvePath(const CReferenceList_Internal& connection, const CPathPrefix* parent);
   void** TakeResult();
 
  private:
@@ -96,6 +98,8 @@ class CResolver {
   Bravik::TArray<void*> m_paths;  // list objects; becomes the result array
   const CObject_Internal* m_hubs[kMaxHubDepth] = {};
   uint32_t m_hubDepth = 0;
+  uint32_t m_hubsMet = 0;
+  bool m_spent = false;
 };
 
 void AppendPrefix(CReferenceList_Internal& path, const CPathPrefix& prefix) {
@@ -114,6 +118,7 @@ void CResolver::AddPath(const CPathPrefix& prefix) {
   AppendPrefix(*path, prefix);
   path->prototypeListId = prefix.parent != nullptr ? kNoId32 : prefix.connection->prototypeListId;
   m_paths.Append(ObjectOfList(path));
+  if (m_paths.Count() == kMaxResolvedPaths) m_spent = true;
 }
 
 // One jump is followed when its connection names a part with a target; the jump's reference
@@ -137,25 +142,31 @@ bool CResolver::OnPath(const CObject_Internal& hub) const {
 }
 
 // A hub is never a result itself: each connection of its list continues the path. A hub
-// already on the path, or nested too deep, contributes nothing.
+// already on the path, or nested too deep, contributes nothing. Every hub met counts against
+// the budget, cut or not, so that dense cycles of hubs cost a bounded number of steps.
 void CResolver::FanOut(const CObject_Internal& hub, const CPathPrefix& prefix) {
-  if (m_hubDepth == kMaxHubDepth || OnPath(hub)) return;
+  if (++m_hubsMet == kMaxHubExpansions) m_spent = true;
+  if (m_spent || m_hubDepth == kMaxHubDepth || OnPath(hub)) return;
   TlxListReference connections;
   if (!ReadClassMember(hub, kHubConnectionsOffset, connections)) return;
   m_hubs[m_hubDepth++] = &hub;
   ForEachListedConnection(m_repository, connections,
-                          [&](const CReferenceList_Internal& next) { ResolvePath(next, &prefix); });
+                          [&](const CReferenceList_Internal& next) { return ResolvePath(next, &prefix); });
   --m_hubDepth;
 }
 
-void CResolver::ResolvePath(const CReferenceList_Internal& connection, const CPathPrefix* parent) {
+bool CResolver::ResolvePath(const CReferenceList_Internal& connection, const CPathPrefix* parent) {
+  if (m_spent) return false;
   const CObject_Internal* part = LastPart(m_repository, connection);
-  if (part == nullptr) return;
+  if (part == nullptr) return true;
   CPathPrefix prefix{parent, &connection, {}, false, (parent != nullptr ? parent->count : 0) + connection.count};
   CObject_Internal* target = TargetOf(m_repository, *part);
   if (target != nullptr && target->classId == kJumpClass) target = FollowJump(target, prefix);
-  if (target != nullptr && target->classId == kHubClass) return FanOut(*target, prefix);
-  AddPath(prefix);
+  if (target != nullptr && target->classId == kHubClass)
+    FanOut(*target, prefix);
+  else
+    AddPath(prefix);
+  return !m_spent;
 }
 
 // The collected paths followed by the null, in the array's own block.
@@ -220,7 +231,7 @@ void** ResolveConnection(Repository& repository, CReferenceList_Internal& connec
 void** ResolveConnections(Repository& repository, const TlxListReference& connections) {
   CResolver resolver(repository);
   ForEachListedConnection(repository, connections,
-                          [&](const CReferenceList_Internal& next) { resolver.ResolvePath(next, nullptr); });
+                          [&](const CReferenceList_Internal& next) { return resolver.ResolvePath(next, nullptr); });
   return resolver.TakeResult();
 }
 

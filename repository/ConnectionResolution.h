@@ -22,6 +22,10 @@ constexpr uint32_t kJumpConnectionOffset = 5;   // TlxReference
 constexpr uint32_t kHubConnectionsOffset = 0;   // TlxListReference
 // Hubs nested deeper than this on one path contribute nothing (cycles end earlier).
 constexpr uint32_t kMaxHubDepth = 64;
+// One resolution does bounded work whatever the story's shape: it ends once it holds this many
+// paths or has met this many hubs, and returns the paths found so far (a depth-first prefix).
+constexpr uint32_t kMaxResolvedPaths = 4096;
+constexpr uint32_t kMaxHubExpansions = 65536;
 
 // The result array: the path pointers (list objects) followed by one null pointer, in one
 // block of the library allocator. Zero paths give a block holding just the null.

@@ -63,8 +63,6 @@ class CBlob_Internal final : public IBlob, public TRepositoryItem<uint32_t> {
   uint32_t m_written = 0;
 };
 
-inline CBlob_Internal* BlobOfHandle(TlxBlob* handle) { return static_cast<CBlob_Internal*>(InterfaceOf(handle)); }
-
 // ---- Texts --------------------------------------------------------------------------------------
 CText_Internal* FindText(const Repository& repository, uint32_t id);
 // A text with this id that can still be appended to, for the import.

@@ -33,6 +33,8 @@ uint64_t SumSizes(const TlxMember* members, uint32_t count) {
 
 uint32_t HashOf(const char* name) { return Bravik::CalculateHash(Bravik::CString(name)); }
 
+bool FitsTypeWord(uint32_t typeCode, uint32_t count) { return typeCode <= kTypeCodeMask && count <= kMaxElementCount; }
+
 }  // namespace
 
 void CTypeInfo_Internal::EraseFromIndex(RepositoryIndex& index) { TreeOf(index, kind).Erase(this); }
@@ -150,9 +152,11 @@ void BeginType(Repository& repository, ETypeKind kind, uint16_t baseId) {
   }
 }
 
-void AddPendingMember(Repository& repository, ETypeKind kind, uint32_t nameHash, uint32_t typeCode,
+bool AddPendingMember(Repository& repository, ETypeKind kind, uint32_t nameHash, uint32_t typeCode,
                       uint32_t count) {
+  if (!FitsTypeWord(typeCode, count)) return false;
   PendingMembers(repository.Index(), kind).Append(TlxMember{nameHash, MakeTypeWord(typeCode, count)});
+  return true;
 }
 
 void AddPendingFeature(Repository& repository, uint32_t featureHash) {
@@ -181,7 +185,8 @@ void RegisterTypeNamed(Repository& repository, ETypeKind kind, const char* name,
 
 void AddMemberNamed(Repository& repository, ETypeKind kind, const char* name, uint32_t typeCode,
                     uint32_t count) {
-  if (name == nullptr) return;
+  // Checked before the name is recorded, so a refused member leaves no trace.
+  if (name == nullptr || !FitsTypeWord(typeCode, count)) return;
   AddPendingMember(repository, kind, repository.HashAndRecordName(name), typeCode, count);
 }
 

@@ -29,6 +29,8 @@ const char* MemberTypeName(uint32_t code);
 // The largest type that registers: sizes and offsets stay below 2^31.
 constexpr uint64_t kMaximumTypeSize = 0x7FFFFFFF;
 
+constexpr uint32_t kMaxElementCount = 0xFFFFFFFFu >> kTypeCodeBits;  // 2^27 - 1
+
 constexpr uint32_t TypeCodeOf(uint32_t typeWord) { return typeWord & kTypeCodeMask; }
 constexpr uint32_t ElementCountOf(uint32_t typeWord) { return typeWord >> kTypeCodeBits; }
 constexpr uint32_t MakeTypeWord(uint32_t code, uint32_t count) { return (count << kTypeCodeBits) | code; }
@@ -87,7 +89,9 @@ CTypeInfo_Internal* RegisterType(Repository& repository, ETypeKind kind, uint32_
 // Empties the pending lists of the kind (a template's features too) and starts them with the
 // base type's records when the base is registered.
 void BeginType(Repository& repository, ETypeKind kind, uint16_t baseId);
-void AddPendingMember(Repository& repository, ETypeKind kind, uint32_t nameHash, uint32_t typeCode,
+// A code above 31 or a count above kMaxElementCount would spill into the other field of the
+// type word: such a member is refused (false) and not added.
+bool AddPendingMember(Repository& repository, ETypeKind kind, uint32_t nameHash, uint32_t typeCode,
                       uint32_t count);
 void AddPendingFeature(Repository& repository, uint32_t featureHash);
 // Registers from the pending lists, which stay as they are until the next Begin.

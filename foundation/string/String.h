@@ -119,9 +119,6 @@ class CMutableString : public IString {
   // Frees the buffer; the string becomes null with the same encoding.
   void Clear();
 
-  // Writable access to the owned buffer (null for a null string).
-  void* GetMutableData() { return const_cast<void*>(m_data); }
-
  protected:
   uint64_t m_length = 0;
   uint64_t m_size = 0;
@@ -165,7 +162,6 @@ class CStringIterator {
   uint64_t GetByteOffset() const { return m_offset; }
   // Address of the current character (null for a null text).
   const void* GetPosition() const;
-  const CString& GetText() const { return m_text; }
 
  private:
   const uint8_t* Here() const {

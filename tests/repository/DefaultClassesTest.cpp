@@ -1,23 +1,23 @@
-// The default catalogue: every class size and member offset, order and repeat registration.
+// The default catalogue: every class size and member offset, order, repeat registration,
+// recorded names and the region it lives in.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "capi/QuorinCAPI.h"
-#include "foundation/string/String.h"
 #include "repository/DefaultClasses.h"
-#include "repository/Repository.h"
 #include "repository/TypeRegistry.h"
+#include "tests/repository/ItemTestSupport.h"
 
 namespace {
 
-uint32_t Hash(const char* text) { return Bravik::CalculateHash(Bravik::CString(text)); }
+using namespace QuorinTest;
 
 struct ExpectedMember { const char* name; uint32_t code, offset; };
 struct ExpectedClass { const char* name; uint16_t id; uint32_t size; std::vector<ExpectedMember> members; };
 
-constexpr uint32_t kUByte = 1, kFloat = 8, kText = 10, kBlob = 11, kRef = 16, kList = 17, kScript = 18;
+constexpr uint32_t kUByte = 1, kText = 10, kBlob = 11, kRef = 16, kList = 17, kScript = 18;
 
 const std::vector<ExpectedMember> kFlowMembers = {
     {"Connections", kList, 0}, {"Parent", kRef, 5}, {"Children", kList, 10}, {"Attachments", kList, 15},
@@ -59,79 +59,59 @@ const std::vector<ExpectedClass> kExpected = {
      {{"Target", kRef, 0}, {"Name", kText, 5}, {"TechnicalName", kText, 9}, {"Description", kText, 13}}},
 };
 
-class DefaultClassesTest : public testing::Test {
+class DefaultClasses : public testing::Test {
  protected:
-  void Start(uint8_t flags) {
-    ASSERT_TRUE(TlxInitialize(17, flags));
-    TlxRegisterDefaultClasses();
-  }
   void TearDown() override { TlxShutdown(); }
 };
 
-// Registered in catalogue order, without templates, each with its size, members and offsets.
-TEST_F(DefaultClassesTest, EveryClassHasItsSizeMembersAndOffsets) {
-  Start(0);
+// Registered in catalogue order, without templates, each with its size, members and offsets, and
+// with every name recorded when recording is on.
+TEST_F(DefaultClasses, EveryClassHasItsSizeMembersOffsetsAndRecordedNames) {
+  ASSERT_TRUE(StartLibrary(1));
+  TlxRegisterDefaultClasses();
+  Quorin::Repository& repository = *Quorin::Repository::Get();
   std::vector<uint16_t> ids, expectedIds;
-  Quorin::WalkTypes(*Quorin::Repository::Get(), Quorin::kAllRegions, Quorin::ETypeKind::kClass,
+  Quorin::WalkTypes(repository, Quorin::kAllRegions, Quorin::ETypeKind::kClass,
                     [&](Quorin::CTypeInfo_Internal& type) { return ids.push_back(type.GetId()), true; });
   for (const ExpectedClass& c : kExpected) expectedIds.push_back(c.id);
   EXPECT_EQ(ids, expectedIds);
-  EXPECT_EQ(Quorin::Repository::Get()->Index().templates.count, 0u);
-  EXPECT_EQ(TlxGetClassMemberOffset(0xFFC0, "Name"), 0xFFFFFFFFu);  // only its own members
+  EXPECT_EQ(repository.Index().templates.count, 0u);
   for (const ExpectedClass& c : kExpected) {
     SCOPED_TRACE(c.name);
-    TlxTypeInfo* type = TlxGetClassType(c.id);
-    ASSERT_NE(type, nullptr);
-    EXPECT_EQ(type->nameHash, Hash(c.name));
+    const TlxTypeInfo* type = TlxGetClassType(c.id);
+    EXPECT_EQ(type->nameHash, TlxCalculateTextId(c.name));
+    EXPECT_STREQ(repository.FindRecordedName(type->nameHash), c.name);
     EXPECT_EQ(type->sizeByte, c.size);
-    EXPECT_EQ(TlxGetClassSizeByte(c.id), c.size);
     ASSERT_EQ(type->memberCount, c.members.size());
     for (uint32_t i = 0; i < c.members.size(); ++i) {
       const ExpectedMember& m = c.members[i];
       const TlxMember* record = TlxGetClassMemberByIndex(c.id, i);
-      EXPECT_EQ(record->nameHash, Hash(m.name)) << m.name;
+      EXPECT_EQ(record->nameHash, TlxCalculateTextId(m.name)) << m.name;
+      EXPECT_STREQ(repository.FindRecordedName(record->nameHash), m.name);
       EXPECT_EQ(record->typeWord, (1u << 5) | m.code) << m.name;
-      EXPECT_EQ(TlxGetClassMemberOffset(c.id, m.name), m.offset) << m.name;
       EXPECT_EQ(TlxGetClassMemberByOffset(c.id, m.offset), record) << m.name;
     }
   }
+  EXPECT_EQ(TlxGetClassMemberOffset(0xFFC0, "Name"), 0xFFFFFFFFu);  // only its own members
 }
 
-TEST_F(DefaultClassesTest, ASecondCallRegistersNothingNew) {
-  Start(0);
-  TlxRegisterDefaultClasses();
-  EXPECT_EQ(Quorin::Repository::Get()->Index().classes.count, Quorin::kDefaultClassCount);
-  for (const ExpectedClass& c : kExpected) EXPECT_EQ(TlxGetClassSizeByte(c.id), c.size) << c.name;
-}
-
-TEST_F(DefaultClassesTest, AHostClassWithAReservedIdKeepsItsPlace) {
-  ASSERT_TRUE(TlxInitialize(17, 0));
-  const TlxMember member{Hash("Own"), (1u << 5) | 4u};
+// A second call registers nothing new, a host class under a reserved id keeps its place, the
+// catalogue goes with its region and nothing is recorded when recording is off.
+TEST_F(DefaultClasses, RegisterOnceBesideHostClassesAndGoWithTheirRegion) {
+  ASSERT_TRUE(StartLibrary(0));
+  const TlxMember member = Member("Own", kDWord);
   TlxRegisterClassType("HostHub", 0xFF0F, &member, 1);
-  TlxRegisterDefaultClasses();
-  EXPECT_EQ(TlxGetClassSizeByte(0xFF0F), 4u);
-  EXPECT_EQ(TlxGetClassSizeByte(0xFFF0), 22u);  // the rest registered
-}
-
-TEST_F(DefaultClassesTest, EveryNameIsRecordedOnlyWhenRecordingIsOn) {
-  Start(1);
-  Quorin::Repository& repository = *Quorin::Repository::Get();
-  for (const ExpectedClass& c : kExpected) {
-    EXPECT_STREQ(repository.FindRecordedName(Hash(c.name)), c.name);
-    for (const ExpectedMember& m : c.members) EXPECT_STREQ(repository.FindRecordedName(Hash(m.name)), m.name);
-  }
-  TlxShutdown();
-  Start(0);
-  EXPECT_EQ(Quorin::Repository::Get()->Index().names.count, 0u);
-}
-
-TEST_F(DefaultClassesTest, TheCatalogueGoesWithItsRegion) {
-  ASSERT_TRUE(TlxInitialize(17, 0));
   TlxBeginRegionWithId(2);
   TlxRegisterDefaultClasses();
+  TlxRegisterDefaultClasses();
   TlxEndRegion();
+  Quorin::Repository& repository = *Quorin::Repository::Get();
+  EXPECT_EQ(repository.Index().classes.count, Quorin::kDefaultClassCount);
+  EXPECT_EQ(TlxGetClassSizeByte(0xFF0F), 4u);
+  EXPECT_EQ(TlxGetClassSizeByte(0xFFF0), 22u);
+  EXPECT_EQ(repository.Index().names.count, 0u);
   TlxDropRegionData(2);
-  EXPECT_EQ(Quorin::Repository::Get()->Index().classes.count, 0u);
+  EXPECT_EQ(repository.Index().classes.count, 1u);
   TlxRegisterDefaultClasses();  // after the drop the ids are free again
   EXPECT_EQ(TlxGetClassSizeByte(0xFFC0), 19u);
 }

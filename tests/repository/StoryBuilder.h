@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "capi/QuorinCAPI.h"
@@ -15,7 +16,6 @@ constexpr uint16_t kConnectionPart = 0xFFC0, kFlowFragment = 0xFFF1, kDialogFrag
 constexpr uint8_t kSprig = 1, kCustomScript = 2;
 
 inline TlxReference PrototypeRef(uint32_t id) { return TlxReference{id, 1}; }
-inline TlxReference InstanceRef(uint32_t id) { return TlxReference{id, 2}; }
 inline TlxReference ListRef(uint32_t id) { return TlxReference{id, 3}; }
 
 // The list object the connection functions take: one pointer before the handle.
@@ -24,10 +24,21 @@ inline TlxReferenceList* PathHandle(void* path) {
   return reinterpret_cast<TlxReferenceList*>(static_cast<char*>(path) + sizeof(void*));
 }
 
+using EntryList = std::vector<std::pair<uint32_t, uint8_t>>;
+
+// The entries of a list as (id, kind) pairs, for comparisons.
+inline EntryList Entries(const TlxReferenceList* list) {
+  EntryList out;
+  for (uint32_t i = 0; i < list->count; ++i) {
+    const TlxReference entry = list->entries[i];  // packed: copy before taking references
+    out.emplace_back(entry.id, entry.kind);
+  }
+  return out;
+}
+
 // Needs a started library with the default classes registered.
 class StoryBuilder {
  public:
-
   // A prototype of the class with zeroed class data in which `fill` may write first.
   template <typename Fill>
   uint32_t Object(uint16_t classId, Fill&& fill) {
@@ -42,17 +53,11 @@ class StoryBuilder {
     return Object(classId, [](uint8_t*) {});
   }
 
-  uint32_t Text(const char* text) {
-    const uint32_t id = m_nextText++;
-    TlxCreateText(id, text);
-    return id;
-  }
-
   // A connection part targeting `target`, with optional scripts (text, kind).
   uint32_t Part(TlxReference target, const char* condition = nullptr, uint8_t conditionKind = kSprig,
                 const char* outcome = nullptr, uint8_t outcomeKind = kSprig) {
-    const TlxScriptReference cond{condition ? Text(condition) : 0xFFFFFFFFu, condition ? conditionKind : uint8_t{0}};
-    const TlxScriptReference out{outcome ? Text(outcome) : 0xFFFFFFFFu, outcome ? outcomeKind : uint8_t{0}};
+    const TlxScriptReference cond{Text(condition), condition ? conditionKind : uint8_t{0}};
+    const TlxScriptReference out{Text(outcome), outcome ? outcomeKind : uint8_t{0}};
     return Object(kConnectionPart, [&](uint8_t* d) {
       std::memcpy(d + 4, &out, 5);
       std::memcpy(d + 9, &cond, 5);
@@ -60,37 +65,32 @@ class StoryBuilder {
     });
   }
 
-  // A list prototype of the given entries; returns its id.
-  uint32_t List(std::initializer_list<TlxReference> entries) {
-    const uint32_t id = m_nextList++;
-    std::vector<TlxReference> copy(entries);
-    TlxCreateListPrototype(id, copy.data(), static_cast<uint32_t>(copy.size()));
+  // A list prototype of the given entries (under a reserved id when one is given).
+  uint32_t List(const std::vector<TlxReference>& entries, uint32_t id = 0) {
+    if (id == 0) id = m_nextList++;
+    TlxCreateListPrototype(id, entries.data(), static_cast<uint32_t>(entries.size()));
     return id;
   }
   // A connection: a list of parts, the last one carrying the target.
   uint32_t Connection(std::initializer_list<uint32_t> parts) {
     std::vector<TlxReference> entries;
     for (uint32_t part : parts) entries.push_back(PrototypeRef(part));
-    const uint32_t id = m_nextList++;
-    TlxCreateListPrototype(id, entries.data(), static_cast<uint32_t>(entries.size()));
-    return id;
+    return List(entries);
   }
+  // A connection of one part that targets the object.
+  uint32_t To(uint32_t object) { return Connection({Part(PrototypeRef(object))}); }
 
-  // A hub whose "Connections" names a list of the given connections.
+  // A hub whose "Connections" names a list of the given connections (or the list id given, to
+  // be filled later for cycles).
   uint32_t Hub(std::initializer_list<uint32_t> connections) {
     std::vector<TlxReference> entries;
     for (uint32_t c : connections) entries.push_back(ListRef(c));
-    const uint32_t list = m_nextList++;
-    TlxCreateListPrototype(list, entries.data(), static_cast<uint32_t>(entries.size()));
-    const TlxListReference reference{list, 1};
-    return Object(kHub, [&](uint8_t* d) { std::memcpy(d, &reference, 5); });
+    return HubWithList(List(entries));
   }
-  // A hub prototype whose connections list is filled later (for cycles).
   uint32_t HubWithList(uint32_t listId) {
     const TlxListReference reference{listId, 1};
     return Object(kHub, [&](uint8_t* d) { std::memcpy(d, &reference, 5); });
   }
-  uint32_t NextListId() const { return m_nextList; }
   uint32_t ReserveListId() { return m_nextList++; }
 
   // A jump whose "Connection" names the part.
@@ -99,19 +99,13 @@ class StoryBuilder {
     return Object(kJump, [&](uint8_t* d) { std::memcpy(d + 5, &reference, 5); });
   }
 
-  static TlxReferenceList* ListOf(uint32_t id) { return TlxGetListPrototype(id); }
-
-  // The entries of a path as (id, kind) pairs, for comparisons.
-  static std::vector<std::pair<uint32_t, uint8_t>> Entries(const TlxReferenceList* list) {
-    std::vector<std::pair<uint32_t, uint8_t>> out;
-    for (uint32_t i = 0; i < list->count; ++i) {
-      const TlxReference entry = list->entries[i];  // packed: copy before taking references
-      out.emplace_back(entry.id, entry.kind);
-    }
-    return out;
+ private:
+  uint32_t Text(const char* text) {
+    if (text == nullptr) return 0xFFFFFFFF;
+    TlxCreateText(m_nextText, text);
+    return m_nextText++;
   }
 
- private:
   uint32_t m_nextObject = 1;
   uint32_t m_nextList = 1;
   uint32_t m_nextText = 1;

@@ -1,177 +1,110 @@
-// Classes and templates: registration, layout, member and feature look-up, the pending lists.
+// Classes and templates: registration, layout, member and feature look-up, the pending lists,
+// and the limits of the type word and the type size.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "capi/QuorinCAPI.h"
-#include "foundation/string/String.h"
-#include "repository/Repository.h"
 #include "repository/TypeRegistry.h"
+#include "tests/repository/ItemTestSupport.h"
 
 namespace {
 
+using namespace QuorinTest;
+using Quorin::ETypeKind;
 using Quorin::MakeTypeWord;
 
-enum Code : uint32_t {
-  kByte = 0, kWord = 2, kDWord = 4, kQWord = 6, kFloat = 8, kDouble = 9, kTextId = 10,
-  kReference = 16, kListReference = 17, kScriptReference = 18,
-};
+constexpr uint32_t kWord = 2;
 
-uint32_t Hash(const char* text) { return Bravik::CalculateHash(Bravik::CString(text)); }
-TlxMember Member(const char* name, uint32_t code, uint32_t count = 1) {
-  return TlxMember{Hash(name), MakeTypeWord(code, count)};
-}
+uint32_t Hash(const char* name) { return TlxCalculateTextId(name); }
 
-class TypeRegistryTest : public testing::Test {
+class TypeRegistryTest : public LibraryTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(TlxInitialize(17, 0)); }
-  void TearDown() override { TlxShutdown(); }
-
   // Float, Float, Reference, TextId[3]: offsets 0, 4, 8, 13; size 25.
-  void RegisterSample(uint16_t id = 1) {
+  static void RegisterSample(uint16_t id = 1) {
     const TlxMember members[] = {Member("x", kFloat), Member("y", kFloat), Member("target", kReference),
                                  Member("labels", kTextId, 3)};
     TlxRegisterClassType("Sample", id, members, 4);
   }
 };
 
-TEST(MemberTypeTest, ElementSizesAndNamesFollowTheCodes) {
-  const struct { uint32_t code, size; const char* name; } cases[] = {{0, 1, "Byte"},           {1, 1, "UnsignedByte"},   {2, 2, "Word"},
-                        {3, 2, "UnsignedWord"},   {4, 4, "DWord"},          {5, 4, "UnsignedDWord"},
-                        {6, 8, "QWord"},          {7, 8, "UnsignedQWord"},  {8, 4, "Float"},
-                        {9, 8, "Double"},         {10, 4, "TextId"},        {11, 4, "BlobId"},
-                        {12, 4, "PrototypeId"},   {13, 4, "InstanceId"},    {14, 4, "ListPrototypeId"},
-                        {15, 4, "ListInstanceId"}, {16, 5, "Reference"},    {17, 5, "ListReference"},
-                        {18, 5, "ScriptReference"}, {19, 0, "Byte"},        {31, 0, "Byte"}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(Quorin::MemberSize(TlxMember{0, MakeTypeWord(c.code, 1)}), c.size) << c.code;
-    EXPECT_STREQ(Quorin::MemberTypeName(c.code), c.name) << c.code;
+TEST(MemberType, ElementSizesAndNamesFollowTheCodes) {
+  const char* const names[] = {"Byte", "UnsignedByte", "Word", "UnsignedWord", "DWord", "UnsignedDWord", "QWord",
+                               "UnsignedQWord", "Float", "Double", "TextId", "BlobId", "PrototypeId", "InstanceId",
+                               "ListPrototypeId", "ListInstanceId", "Reference", "ListReference", "ScriptReference"};
+  const uint32_t sizes[] = {1, 1, 2, 2, 4, 4, 8, 8, 4, 8, 4, 4, 4, 4, 4, 4, 5, 5, 5};
+  for (uint32_t code = 0; code < 32; ++code) {  // unused codes take no room and write as "Byte"
+    EXPECT_EQ(Quorin::MemberSize(TlxMember{0, MakeTypeWord(code, 1000)}), code < 19 ? 1000 * sizes[code] : 0) << code;
+    EXPECT_STREQ(Quorin::MemberTypeName(code), code < 19 ? names[code] : "Byte") << code;
   }
-  EXPECT_EQ(Quorin::MemberSize(TlxMember{0, MakeTypeWord(kDouble, 1000)}), 8000u);
 }
 
-TEST_F(TypeRegistryTest, MembersArePackedInDeclarationOrder) {
+TEST_F(TypeRegistryTest, MembersArePackedInDeclarationOrderAndFoundByNameIndexOrStart) {
   RegisterSample();
   TlxTypeInfo* type = TlxGetClassType(1);
   ASSERT_NE(type, nullptr);
-  EXPECT_EQ(type->sizeByte, 25u);
-  EXPECT_EQ(type->memberCount, 4u);
-  EXPECT_EQ(type->nameHash, Hash("Sample"));
-  EXPECT_EQ(type->firstFeature, 0xFFFFFFFFu);
-  EXPECT_EQ(type->featureCount, 0u);
+  EXPECT_TRUE(type->sizeByte == 25 && type->memberCount == 4 && type->nameHash == Hash("Sample"));
+  EXPECT_TRUE(type->firstFeature == 0xFFFFFFFF && type->featureCount == 0);
   EXPECT_EQ(TlxGetClassSizeByte(1), 25u);
-  struct Case { const char* name; uint32_t offset; };
-  for (const Case& c : {Case{"x", 0}, Case{"y", 4}, Case{"target", 8}, Case{"labels", 13},
-                        Case{"missing", 0xFFFFFFFF}}) {
-    EXPECT_EQ(TlxGetClassMemberOffset(1, c.name), c.offset) << c.name;
+  const struct { const char* name; uint32_t offset; } members[] = {{"x", 0}, {"y", 4}, {"target", 8}, {"labels", 13}};
+  for (uint32_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(TlxGetClassMemberOffset(1, members[i].name), members[i].offset);
+    EXPECT_EQ(TlxGetClassMember(1, members[i].name), TlxGetClassMemberByIndex(1, 0) + i);  // contiguous
+    EXPECT_EQ(TlxGetClassMemberByOffset(1, members[i].offset), TlxGetClassMemberByIndex(1, i));
   }
-}
-
-TEST_F(TypeRegistryTest, MemberByOffsetFindsOnlyMemberStarts) {
-  RegisterSample();
-  struct Case { uint32_t offset; const char* member; };  // null member: none starts there
-  for (const Case& c : {Case{0, "x"}, Case{4, "y"}, Case{8, "target"}, Case{9, nullptr}, Case{13, "labels"},
-                        Case{14, nullptr}, Case{25, nullptr}, Case{0xFFFFFFFF, nullptr}}) {
-    TlxMember* member = TlxGetClassMemberByOffset(1, c.offset);
-    if (c.member == nullptr) {
-      EXPECT_EQ(member, nullptr) << c.offset;
-    } else {
-      ASSERT_NE(member, nullptr) << c.offset;
-      EXPECT_EQ(member->nameHash, Hash(c.member)) << c.offset;
-    }
-  }
-}
-
-TEST_F(TypeRegistryTest, MemberRecordsByNameAndIndexPointIntoTheStoredRecords) {
-  RegisterSample();
-  TlxMember* byName = TlxGetClassMember(1, "target");
-  ASSERT_NE(byName, nullptr);
-  EXPECT_EQ(byName->typeWord, MakeTypeWord(kReference, 1));
-  EXPECT_EQ(TlxGetClassMemberByIndex(1, 2), byName);
-  EXPECT_EQ(TlxGetClassMemberByIndex(1, 0) + 3, TlxGetClassMemberByIndex(1, 3));  // contiguous
+  EXPECT_EQ(TlxGetClassMember(1, "target")->typeWord, MakeTypeWord(kReference, 1));
+  for (uint32_t inside : {9u, 14u, 25u, 0xFFFFFFFFu}) EXPECT_EQ(TlxGetClassMemberByOffset(1, inside), nullptr) << inside;
   EXPECT_EQ(TlxGetClassMemberByIndex(1, 4), nullptr);
-  EXPECT_EQ(TlxGetClassMember(1, "missing"), nullptr);
-  EXPECT_EQ(TlxGetClassMember(1, nullptr), nullptr);
-  EXPECT_EQ(TlxGetClassMemberOffset(1, nullptr), 0xFFFFFFFFu);
+  for (const char* absent : {"missing", static_cast<const char*>(nullptr)}) {
+    EXPECT_EQ(TlxGetClassMember(1, absent), nullptr);
+    EXPECT_EQ(TlxGetClassMemberOffset(1, absent), 0xFFFFFFFFu);
+  }
+  const TlxMember duplicates[] = {Member("a", kWord), Member("a", kDWord)};
+  TlxRegisterClassType("Dup", 2, duplicates, 2);
+  EXPECT_EQ(TlxGetClassMember(2, "a"), TlxGetClassMemberByIndex(2, 0)) << "the first of a name";
 }
 
-TEST_F(TypeRegistryTest, DuplicateMemberNamesResolveToTheFirst) {
-  const TlxMember members[] = {Member("a", kWord), Member("a", kDWord)};
-  TlxRegisterClassType("Dup", 2, members, 2);
-  EXPECT_EQ(TlxGetClassMemberOffset(2, "a"), 0u);
-  EXPECT_EQ(TlxGetClassMember(2, "a"), TlxGetClassMemberByIndex(2, 0));
-}
-
-TEST_F(TypeRegistryTest, UnknownTypesGiveAbsentResults) {
-  RegisterSample(7);  // a class 7 must not answer for template 7 or class 9
-  TlxRegisterTemplateType("T", 8, nullptr, 0, nullptr, 0);
-  EXPECT_FALSE(TlxIsClassRegistered(9) || TlxIsTemplateRegistered(7));
-  EXPECT_EQ(TlxGetClassType(9), nullptr);
-  EXPECT_EQ(TlxGetTemplateType(7), nullptr);
-  EXPECT_EQ(TlxGetClassSizeByte(9) + TlxGetTemplateSizeByte(7), 0u);
-  EXPECT_EQ(TlxGetClassMemberOffset(9, "x"), 0xFFFFFFFFu);
-  EXPECT_EQ(TlxGetTemplateMemberOffset(7, "x"), 0xFFFFFFFFu);
-  for (TlxMember* absent : {TlxGetClassMember(9, "x"), TlxGetClassMemberByIndex(9, 0), TlxGetClassMemberByOffset(9, 0),
+TEST_F(TypeRegistryTest, ClassesAndTemplatesHaveSeparateIdSpacesAndUnknownIdsGiveAbsentResults) {
+  RegisterSample(7);  // class 7 and template 8 must not answer for template 7 or class 8
+  const TlxMember member = Member("x", kByte);
+  TlxRegisterTemplateType("T", 8, &member, 1, nullptr, 0);
+  EXPECT_EQ(TlxGetClassSizeByte(7), 25u);
+  EXPECT_EQ(TlxGetTemplateSizeByte(8), 1u);
+  EXPECT_FALSE(TlxIsClassRegistered(8) || TlxIsTemplateRegistered(7));
+  EXPECT_TRUE(TlxGetClassType(8) == nullptr && TlxGetTemplateType(7) == nullptr);
+  EXPECT_EQ(TlxGetClassSizeByte(8) + TlxGetTemplateSizeByte(7), 0u);
+  EXPECT_EQ(TlxGetClassMemberOffset(8, "x") & TlxGetTemplateMemberOffset(7, "x"), 0xFFFFFFFFu);
+  for (TlxMember* absent : {TlxGetClassMember(8, "x"), TlxGetClassMemberByIndex(8, 0), TlxGetClassMemberByOffset(8, 0),
                             TlxGetTemplateMember(7, "x"), TlxGetTemplateMemberByIndex(7, 0),
                             TlxGetTemplateMemberByOffset(7, 0)}) {
     EXPECT_EQ(absent, nullptr);
   }
 }
 
-TEST_F(TypeRegistryTest, ClassesAndTemplatesHaveSeparateIdSpaces) {
-  RegisterSample(7);
-  EXPECT_TRUE(TlxIsClassRegistered(7));
-  const TlxMember member = Member("t", kByte);
-  TlxRegisterTemplateType("Seven", 7, &member, 1, nullptr, 0);
-  EXPECT_EQ(TlxGetClassSizeByte(7), 25u);
-  EXPECT_EQ(TlxGetTemplateSizeByte(7), 1u);
-}
-
-TEST_F(TypeRegistryTest, DerivedClassStartsWithTheBaseMembers) {
+// A Begin starts from the base's members (an unknown base: from nothing); End leaves the pending
+// list for the next End; a class Begin leaves the pending template alone.
+TEST_F(TypeRegistryTest, PendingListsStartFromTheBaseAndLastUntilTheNextBegin) {
   RegisterSample(1);
-  TlxBeginClassType(1);
-  TlxAddClassMember("extra", kDouble, 2);
-  TlxEndClassType("Derived", 2);
-  EXPECT_EQ(TlxGetClassSizeByte(2), 41u);
-  for (uint32_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(TlxGetClassMemberByIndex(2, i)->nameHash, TlxGetClassMemberByIndex(1, i)->nameHash);
-  }
-  for (const char* name : {"x", "y", "target", "labels"}) {
-    EXPECT_EQ(TlxGetClassMemberOffset(2, name), TlxGetClassMemberOffset(1, name)) << name;
-  }
-  EXPECT_EQ(TlxGetClassMemberOffset(2, "extra"), 25u);
-  EXPECT_EQ(TlxGetClassMember(2, "extra")->typeWord, MakeTypeWord(kDouble, 2));
-}
-
-TEST_F(TypeRegistryTest, BeginWithAnUnknownBaseStartsEmpty) {
-  TlxBeginClassType(0xFFFF);
-  TlxAddClassMember("stale", kByte, 1);
-  TlxBeginClassType(42);  // unknown: the stale member goes, nothing is copied
-  TlxEndClassType("Empty", 3);
-  ASSERT_TRUE(TlxIsClassRegistered(3));
-  EXPECT_EQ(TlxGetClassType(3)->memberCount, 0u);
-  EXPECT_EQ(TlxGetClassSizeByte(3), 0u);
-}
-
-TEST_F(TypeRegistryTest, EndKeepsThePendingListForTheNextEnd) {
-  TlxBeginClassType(0xFFFF);
-  TlxAddClassMember("a", kDWord, 1);
-  TlxEndClassType("First", 1);
-  TlxAddClassMember("b", kDWord, 1);
-  TlxEndClassType("Second", 2);
-  EXPECT_EQ(TlxGetClassSizeByte(1), 4u);
-  EXPECT_EQ(TlxGetClassSizeByte(2), 8u);
-}
-
-TEST_F(TypeRegistryTest, ClassBeginLeavesThePendingTemplateAlone) {
   TlxBeginTemplateType(0xFFFF);
   TlxAddTemplateMember("m", kWord, 1);
   TlxAddTemplateFeature("F");
-  TlxBeginClassType(0xFFFF);
+  TlxBeginClassType(1);
+  TlxAddClassMember("extra", kDouble, 2);
+  TlxEndClassType("Derived", 2);
+  TlxAddClassMember("more", kByte, 1);
+  TlxEndClassType("Derived2", 3);
   TlxEndTemplateType("Kept", 1);
+  EXPECT_EQ(TlxGetClassSizeByte(2), 41u);
+  EXPECT_EQ(TlxGetClassSizeByte(3), 42u);
+  for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(TlxGetClassMemberByIndex(2, i)->nameHash, TlxGetClassMemberByIndex(1, i)->nameHash);
+  EXPECT_EQ(TlxGetClassMemberOffset(2, "labels"), 13u);
+  EXPECT_EQ(TlxGetClassMemberOffset(2, "extra"), 25u);
   EXPECT_EQ(TlxGetTemplateSizeByte(1), 2u);
   EXPECT_TRUE(TlxHasFeature(TlxGetTemplateType(1), "F"));
+  TlxBeginClassType(42);  // unknown: the pending members go, nothing is copied
+  TlxEndClassType("Empty", 4);
+  EXPECT_EQ(TlxGetClassType(4)->memberCount, 0u);
 }
 
 TEST_F(TypeRegistryTest, ReservedClassIdsRegisterOnceOthersTwice) {
@@ -180,10 +113,8 @@ TEST_F(TypeRegistryTest, ReservedClassIdsRegisterOnceOthersTwice) {
   TlxRegisterClassType("Reserved", 0xFFC0, &first, 1);
   TlxRegisterClassType("Reserved2", 0xFFC0, second, 2);
   EXPECT_EQ(TlxGetClassSizeByte(0xFFC0), 1u);
-  EXPECT_EQ(Quorin::Repository::Get()->Index().classes.count, 1u);
   TlxRegisterClassType("Plain", 5, &first, 1);
   TlxRegisterClassType("Plain2", 5, second, 2);
-  EXPECT_EQ(Quorin::Repository::Get()->Index().classes.count, 3u);
   const uint32_t size = TlxGetClassSizeByte(5);
   EXPECT_TRUE(size == 1u || size == 16u);
   // 0xFF00 itself is outside the reserved range; templates have none.
@@ -191,48 +122,29 @@ TEST_F(TypeRegistryTest, ReservedClassIdsRegisterOnceOthersTwice) {
   TlxRegisterClassType("Edge2", 0xFF00, &first, 1);
   TlxRegisterTemplateType("T", 0xFFC0, &first, 1, nullptr, 0);
   TlxRegisterTemplateType("T2", 0xFFC0, &first, 1, nullptr, 0);
-  EXPECT_EQ(Quorin::Repository::Get()->Index().classes.count, 5u);
-  EXPECT_EQ(Quorin::Repository::Get()->Index().templates.count, 2u);
+  EXPECT_EQ(Repo().Index().classes.count, 5u);
+  EXPECT_EQ(Repo().Index().templates.count, 2u);
 }
 
-TEST_F(TypeRegistryTest, TemplatesCarryFeatures) {
-  TlxBeginTemplateType(0xFFFF);
-  TlxAddTemplateFeature("A");
-  TlxAddTemplateFeature("B");
-  TlxAddTemplateMember("m", kDWord, 1);
-  TlxEndTemplateType("Featured", 1);
+TEST_F(TypeRegistryTest, TemplatesCarryCopiesOfTheirFeaturesAndDerivedOnesInheritThem) {
+  TlxMember members[] = {Member("a", kByte), Member("b", kFloat)};
+  uint32_t features[] = {Hash("A"), Hash("B")};
+  TlxRegisterTemplateType("Copied", 1, members, 2, features, 2);
+  members[1] = Member("z", kDouble);
+  features[0] = Hash("Z");
   TlxTypeInfo* type = TlxGetTemplateType(1);
-  ASSERT_NE(type, nullptr);
-  EXPECT_EQ(type->featureCount, 2u);
-  EXPECT_NE(type->firstFeature, 0xFFFFFFFFu);
-  EXPECT_TRUE(TlxHasFeature(type, "A"));
-  EXPECT_TRUE(TlxHasFeature(type, "B"));
-  EXPECT_FALSE(TlxHasFeature(type, "C"));
-  EXPECT_FALSE(TlxHasFeature(type, nullptr));
-  // A derived template starts with the base's features and members.
+  EXPECT_TRUE(type->featureCount == 2 && type->firstFeature != 0xFFFFFFFF);
+  EXPECT_TRUE(TlxHasFeature(type, "A") && TlxHasFeature(type, "B"));
+  EXPECT_FALSE(TlxHasFeature(type, "Z") || TlxHasFeature(type, nullptr));
+  EXPECT_EQ(TlxGetTemplateMemberByOffset(1, 1), TlxGetTemplateMember(1, "b"));
+  EXPECT_EQ(TlxGetTemplateSizeByte(1), 5u);
   TlxBeginTemplateType(1);
   TlxAddTemplateFeature("C");
   TlxEndTemplateType("Derived", 2);
-  EXPECT_TRUE(TlxHasFeature(TlxGetTemplateType(2), "A"));
-  EXPECT_TRUE(TlxHasFeature(TlxGetTemplateType(2), "C"));
-  EXPECT_EQ(TlxGetTemplateMemberOffset(2, "m"), 0u);
-  // A class has no features.
+  EXPECT_TRUE(TlxHasFeature(TlxGetTemplateType(2), "A") && TlxHasFeature(TlxGetTemplateType(2), "C"));
+  EXPECT_EQ(TlxGetTemplateMemberOffset(2, "b"), 1u);
   RegisterSample(1);
-  EXPECT_FALSE(TlxHasFeature(TlxGetClassType(1), "A"));
-}
-
-TEST_F(TypeRegistryTest, RegisterTemplateTypeCopiesTheCallersArrays) {
-  TlxMember members[] = {Member("a", kByte), Member("b", kFloat)};
-  uint32_t features[] = {Hash("X"), Hash("Y")};
-  TlxRegisterTemplateType("Copied", 3, members, 2, features, 2);
-  members[1] = Member("z", kDouble);
-  features[0] = Hash("Z");
-  EXPECT_EQ(TlxGetTemplateMemberOffset(3, "b"), 1u);
-  EXPECT_EQ(TlxGetTemplateSizeByte(3), 5u);
-  EXPECT_TRUE(TlxHasFeature(TlxGetTemplateType(3), "X"));
-  EXPECT_FALSE(TlxHasFeature(TlxGetTemplateType(3), "Z"));
-  EXPECT_EQ(TlxGetTemplateMemberByOffset(3, 1)->nameHash, Hash("b"));
-  EXPECT_EQ(TlxGetTemplateMember(3, "a"), TlxGetTemplateMemberByIndex(3, 0));
+  EXPECT_FALSE(TlxHasFeature(TlxGetClassType(1), "A")) << "a class has no features";
 }
 
 TEST_F(TypeRegistryTest, MissingRecordsOrNamesRegisterNothing) {
@@ -242,83 +154,62 @@ TEST_F(TypeRegistryTest, MissingRecordsOrNamesRegisterNothing) {
   TlxBeginClassType(0xFFFF);
   TlxAddClassMember(nullptr, kByte, 1);
   TlxEndClassType(nullptr, 4);
-  EXPECT_FALSE(TlxIsClassRegistered(1));
-  EXPECT_FALSE(TlxIsClassRegistered(2));
-  EXPECT_FALSE(TlxIsTemplateRegistered(3));
-  EXPECT_FALSE(TlxIsClassRegistered(4));
+  EXPECT_FALSE(TlxIsClassRegistered(1) || TlxIsClassRegistered(2) || TlxIsTemplateRegistered(3) ||
+               TlxIsClassRegistered(4));
   TlxEndClassType("Four", 4);  // the null member was not added
   EXPECT_EQ(TlxGetClassType(4)->memberCount, 0u);
-  TlxRegisterClassType("Empty", 5, nullptr, 0);  // an empty class is fine
-  EXPECT_TRUE(TlxIsClassRegistered(5));
 }
 
-TEST_F(TypeRegistryTest, UnusedCodesTakeNoRoom) {
-  const TlxMember members[] = {Member("odd", 19, 100), Member("after", kDWord), Member("last", 31, 1)};
-  TlxRegisterClassType("Odd", 1, members, 3);
-  EXPECT_EQ(TlxGetClassSizeByte(1), 4u);
-  EXPECT_EQ(TlxGetClassMemberOffset(1, "after"), 0u);
-  EXPECT_EQ(TlxGetClassMemberByOffset(1, 0)->nameHash, Hash("odd"));  // the first to start there
-}
-
-TEST_F(TypeRegistryTest, SizesAreSummedWideAndOversizedTypesAreRefused) {
-  // Each member is 8 * (2^27 - 1) bytes, about 2^30: two fit below 2^31, three do not.
+// A type code above 31 or a count above 2^27 - 1 never spills into the other field: the member is
+// refused. Sizes are summed in 64 bits; a type above 2^31 - 1 bytes is not registered.
+TEST_F(TypeRegistryTest, TypeWordAndTypeSizeLimits) {
   const uint32_t maxCount = (1u << 27) - 1;
-  const TlxMember big = TlxMember{Hash("big"), MakeTypeWord(kDouble, maxCount)};
-  const TlxMember two[] = {big, big};
-  const TlxMember three[] = {big, big, big};
-  TlxRegisterClassType("Two", 1, two, 2);
-  TlxRegisterClassType("Three", 2, three, 3);
-  EXPECT_EQ(TlxGetClassSizeByte(1), 2ull * 8 * maxCount);
-  EXPECT_FALSE(TlxIsClassRegistered(2));
-  std::vector<TlxMember> many(40, big);  // a 32-bit sum would wrap to a small size
+  struct Case { const char* name; uint32_t code, count; bool added; };
+  const Case cases[] = {{"a", 99, 5, false}, {"b", 32, 1, false}, {"c", kByte, 0xFFFFFFFF, false},
+                        {"d", kByte, maxCount + 1, false}, {"e", 31, maxCount, true}, {"f", kByte, maxCount, true}};
+  for (const bool isTemplate : {false, true}) {
+    isTemplate ? TlxBeginTemplateType(0xFFFF) : TlxBeginClassType(0xFFFF);
+    for (const Case& c : cases) (isTemplate ? TlxAddTemplateMember : TlxAddClassMember)(c.name, c.code, c.count);
+    isTemplate ? TlxEndTemplateType("Checked", 1) : TlxEndClassType("Checked", 1);
+    TlxTypeInfo* type = isTemplate ? TlxGetTemplateType(1) : TlxGetClassType(1);
+    EXPECT_TRUE(type->memberCount == 2 && type->sizeByte == maxCount) << isTemplate;
+    for (const Case& c : cases) {
+      const TlxMember* member = isTemplate ? TlxGetTemplateMember(1, c.name) : TlxGetClassMember(1, c.name);
+      ASSERT_EQ(member != nullptr, c.added) << c.name;
+      EXPECT_TRUE(!c.added || member->typeWord == MakeTypeWord(c.code, c.count)) << c.name;
+    }
+  }
+  // 8 * (2^27 - 1) bytes is about 2^30: two fit below 2^31, three do not, forty would wrap 32 bits.
+  const TlxMember big = Member("big", kDouble, maxCount);
+  const std::vector<TlxMember> many(40, big);
+  TlxRegisterClassType("Three", 2, many.data(), 3);
   TlxRegisterClassType("Many", 3, many.data(), 40);
-  EXPECT_FALSE(TlxIsClassRegistered(3));
-  // Exactly 2^31 - 1 bytes registers.
-  const TlxMember exact[] = {big, big, TlxMember{3, MakeTypeWord(kByte, 15)}};  // 2^31 - 16 + 15
+  EXPECT_FALSE(TlxIsClassRegistered(2) || TlxIsClassRegistered(3));
+  const TlxMember exact[] = {big, big, Member("rest", kByte, 15)};  // 2^31 - 16 + 15
   TlxRegisterClassType("Exact", 4, exact, 3);
   EXPECT_EQ(TlxGetClassSizeByte(4), 0x7FFFFFFFu);
 }
 
-TEST_F(TypeRegistryTest, MemberPointersStayValidWhileMoreTypesArrive) {
+// Internal forms for the interchange writer; each region numbers the records of its own pool.
+TEST_F(TypeRegistryTest, RecordCopiesAndFirstIndicesPerRegion) {
   RegisterSample(1);
-  TlxTypeInfo* type = TlxGetClassType(1);
-  TlxMember* first = TlxGetClassMemberByIndex(1, 0);
-  for (uint16_t id = 100; id < 1100; ++id) RegisterSample(id);
-  EXPECT_EQ(TlxGetClassType(1), type);
-  EXPECT_EQ(TlxGetClassMemberByIndex(1, 0), first);
-  EXPECT_EQ(first->nameHash, Hash("x"));
-  EXPECT_EQ(TlxGetClassMemberOffset(1099, "labels"), 13u);
-}
-
-TEST_F(TypeRegistryTest, InternalCopiesOfRecordsAndFeatures) {
-  RegisterSample(1);
-  Quorin::Repository& repository = *Quorin::Repository::Get();
   TlxMember out[8] = {};
-  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::ETypeKind::kClass, 1, out, 2), 4u);
-  EXPECT_EQ(out[1].nameHash, Hash("y"));
-  EXPECT_EQ(out[2].nameHash, 0u);  // only two were asked for
-  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::ETypeKind::kClass, 1, nullptr, 0), 4u);
-  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::ETypeKind::kClass, 2, out, 8), 0u);
-  EXPECT_EQ(Quorin::CopyMemberRecords(repository, Quorin::ETypeKind::kTemplate, 1, out, 8), 0u);
+  EXPECT_EQ(Quorin::CopyMemberRecords(Repo(), ETypeKind::kClass, 1, out, 2), 4u);
+  EXPECT_TRUE(out[1].nameHash == Hash("y") && out[2].nameHash == 0);  // only two were asked for
+  EXPECT_EQ(Quorin::CopyMemberRecords(Repo(), ETypeKind::kClass, 1, nullptr, 0), 4u);
+  EXPECT_EQ(Quorin::CopyMemberRecords(Repo(), ETypeKind::kTemplate, 1, out, 8), 0u);
   const uint32_t features[] = {7, 8, 9};
   TlxRegisterTemplateType("F", 1, nullptr, 0, features, 3);
   uint32_t hashes[3] = {};
-  EXPECT_EQ(Quorin::CopyFeatureHashes(repository, 1, hashes, 3), 3u);
+  EXPECT_EQ(Quorin::CopyFeatureHashes(Repo(), 1, hashes, 3), 3u);
   EXPECT_EQ(hashes[2], 9u);
-  const Quorin::CTypeInfo_Internal* type = Quorin::FindType(repository, Quorin::ETypeKind::kClass, 1);
-  EXPECT_EQ(Quorin::FindMemberOffset(*type, Hash("labels")), 13u);
-  EXPECT_EQ(Quorin::GetTypeSize(repository, Quorin::ETypeKind::kClass, 1), 25u);
-}
-
-TEST_F(TypeRegistryTest, FirstIndicesCountTheRegionsRecords) {
-  RegisterSample(1);
+  EXPECT_EQ(Quorin::CopyFeatureHashes(Repo(), 2, hashes, 3), 0u);
   const TlxMember member = Member("m", kByte);
   TlxRegisterClassType("Next", 2, &member, 1);
-  EXPECT_EQ(TlxGetClassType(1)->firstMember, 0u);
   EXPECT_EQ(TlxGetClassType(2)->firstMember, 4u);
   TlxBeginRegionWithId(3);
   TlxRegisterClassType("OtherRegion", 3, &member, 1);
-  EXPECT_EQ(TlxGetClassType(3)->firstMember, 0u);  // each region numbers its own pool
+  EXPECT_EQ(TlxGetClassType(3)->firstMember, 0u);
 }
 
 }  // namespace
