@@ -7,8 +7,6 @@
 #include "repository/Objects.h"
 #include "repository/ScriptBinding.h"
 #include "repository/Texts.h"
-#include "sprig/Node.h"
-#include "sprig/ParsedScripts.h"
 #include "sprig/ScriptState.h"
 #include "sprig/SprigException.h"
 #include "sprig/Value.h"
@@ -171,20 +169,16 @@ void** CResolver::TakeResult() {
 bool RunPartScript(Repository& repository, const CObject_Internal& part, uint32_t offset, TlxSprigValue& value) {
   TlxScriptReference script;
   if (!ReadClassMember(part, offset, script) || script.kind != kSprigScript) return false;
-  const CText_Internal* text = FindText(repository, script.textId);
+  CText_Internal* text = FindText(repository, script.textId);
   if (text == nullptr) return false;
-  Sprig::CScriptState& state = GetScriptState(repository);
-  RepositoryIndex& index = repository.Index();
-  if (index.parsedScripts == nullptr) index.parsedScripts = Sprig::CreateParsedScripts();
-  const Bravik::CString source(text->GetBytes(), text->GetEncoding());
-  Sprig::EvaluateTree(state, index.parsedScripts->Get(script.textId, source), value);
+  repository.Scripts().RunTextScript(*text, value);
   return true;
 }
 
 // A script value that releases its text however the evaluation ends.
 struct CScopedValue {
   TlxSprigValue value{};
-  CScopedValue() { value.kind = Bravik::kSprigInvalid; }
+  CScopedValue() { value.kind = Sprig::kSprigInvalid; }
   ~CScopedValue() { Sprig::Release(value); }
   CScopedValue(const CScopedValue&) = delete;
   CScopedValue& operator=(const CScopedValue&) = delete;
@@ -230,10 +224,16 @@ uint32_t CountResolvedPaths(void* const* paths) {
   return count;
 }
 
-void FreeResolvedPaths(void** paths) {
+void FreeResolvedPaths(Repository& repository, void** paths) {
   if (paths == nullptr) return;
-  for (void** path = paths; *path != nullptr; ++path) DestroyFreeStandingList(ListOfObject(*path));
-  Memory::Free(paths);
+  // A condition's host function may free the paths being walked: they go when it has returned.
+  Sprig::CScriptState& state = repository.Scripts().State();
+  state.PrepareDisposal();
+  state.Dispose(paths, [](void* array) {
+    auto** first = static_cast<void**>(array);
+    for (void** path = first; *path != nullptr; ++path) DestroyFreeStandingList(ListOfObject(*path));
+    Memory::Free(first);
+  });
 }
 
 CObject_Internal* ResolvePathTarget(const Repository& repository, const CReferenceList_Internal& path) {
@@ -241,18 +241,24 @@ CObject_Internal* ResolvePathTarget(const Repository& repository, const CReferen
   return part != nullptr ? TargetOf(repository, *part) : nullptr;
 }
 
-bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal& path) {
+// The walk over the path counts as one running script: the path and its parts stay while a
+// host function called by one of its scripts frees them.
+bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal* path) {
+  if (path == nullptr) return true;
+  Sprig::CScriptState::CRunningScript running(repository.Scripts().State());
   TlxReference entry;
-  for (uint32_t i = 0; path.EntryAt(i, entry); ++i) {
+  for (uint32_t i = 0; path->EntryAt(i, entry); ++i) {
     const CObject_Internal* part = PartOf(repository, entry);
     if (part != nullptr && !ConditionHolds(repository, *part)) return false;
   }
   return true;
 }
 
-void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal& path) {
+void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal* path) {
+  if (path == nullptr) return;
+  Sprig::CScriptState::CRunningScript running(repository.Scripts().State());
   TlxReference entry;
-  for (uint32_t i = 0; path.EntryAt(i, entry); ++i) {
+  for (uint32_t i = 0; path->EntryAt(i, entry); ++i) {
     if (const CObject_Internal* part = PartOf(repository, entry)) RunOutcome(repository, *part);
   }
 }

@@ -6,7 +6,7 @@
 
 #include "capi/QuorinCAPI.h"
 #include "foundation/string/String.h"
-#include "repository/Frame.h"
+#include "capi/Frame.h"
 #include "repository/Repository.h"
 #include "repository/TypeRegistry.h"
 #include "tests/support/CountingAllocator.h"

@@ -100,31 +100,6 @@ TEST_F(ObjectInternalTest, StoredBlocksComeFromTheObjectsRegion) {
   TlxEndRegion();
 }
 
-// The script unit hears of every released instance whose region holds script values.
-uint32_t g_releasedId = 0;
-Sprig::CRegionValues* g_releasedFrom = nullptr;
-
-TEST_F(ObjectInternalTest, ReleaseTellsTheScriptValuesOfTheRegion) {
-  ScriptHooks& hooks = GetScriptHooks();
-  const ScriptHooks saved = hooks;
-  hooks.releaseInstanceValues = [](Sprig::CRegionValues* values, uint32_t id) {
-    g_releasedFrom = values;
-    g_releasedId = id;
-  };
-  int marker = 0;
-  auto* values = reinterpret_cast<Sprig::CRegionValues*>(&marker);
-  TlxCreateEmptyInstance(12, 1, 1, kNoId32);
-  TlxReleaseInstance(12);
-  EXPECT_EQ(g_releasedFrom, nullptr);  // no values in the region: nothing to tell
-  Repo().FindRegion(0)->scriptValues = values;
-  TlxCreateEmptyInstance(13, 1, 1, kNoId32);
-  TlxReleaseInstance(13);
-  EXPECT_EQ(g_releasedFrom, values);
-  EXPECT_EQ(g_releasedId, 13u);
-  Repo().FindRegion(0)->scriptValues = nullptr;
-  hooks = saved;
-}
-
 // Allocation N fails for N = 1, 2, ... while instances are made: each attempt either makes a whole
 // instance or leaves nothing half-linked, and nothing leaks.
 TEST_F(ObjectInternalTest, FailedAllocationsLeaveNoHalfMadeInstance) {

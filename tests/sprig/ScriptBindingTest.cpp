@@ -75,7 +75,7 @@ class ScriptBinding : public testing::Test {
   void TearDown() override { TlxShutdown(); }
 
   static Quorin::Repository& Repo() { return *Quorin::Repository::Get(); }
-  static Sprig::CScriptState& State() { return Quorin::GetScriptState(Repo()); }
+  static Sprig::CScriptState& State() { return Repo().Scripts().State(); }
 
   // Evaluates strictly against the library's state: errors show as "E<code>@<pos> message".
   static std::string Strict(const char* text) {
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ScriptBinding, DoubleMembersRoundToSinglePrecision) {
   const TlxSprigValue value = TlxSprigGetVar("0x5:$Dbl");
-  ASSERT_EQ(value.kind, Bravik::kSprigFloat);
+  ASSERT_EQ(value.kind, Sprig::kSprigFloat);
   float stored;
   const uint32_t bits = static_cast<uint32_t>(value.payload);
   std::memcpy(&stored, &bits, sizeof(stored));
@@ -189,7 +189,7 @@ TEST_F(ScriptBinding, ObjectsHoldTheirOwnVariables) {
   EXPECT_FALSE(TlxSprigVarExists("$0x7:other"));
   EXPECT_FALSE(TlxSprigVarExists("0x8:var"));
   EXPECT_EQ(GetVar("0x8:var"), "Invalid");  // no object, no store
-  const Sprig::CBoundStore* store = Repo().CurrentRegion().scriptValues->Find(true, 7);
+  const Quorin::CBoundStore* store = Repo().CurrentRegion().scriptValues->Find(true, 7);
   ASSERT_NE(store, nullptr);
   EXPECT_EQ(store->GetKind(), Bravik::kStoragePrototype);
   EXPECT_EQ(Repo().CurrentRegion().scriptValues->Find(false, 5)->GetKind(), Bravik::kStorageInstance);
@@ -225,10 +225,10 @@ TEST_F(ScriptBinding, ADroppedRegionTakesTheVariablesOfItsObjects) {
 void StoreReference(const char* from, const char* to) {
   const TlxSprigValue source = TlxSprigGetVar(from);
   const TlxSprigValue target = TlxSprigGetVar(to);
-  ASSERT_EQ(source.kind, Bravik::kSprigReference) << from;
-  ASSERT_EQ(target.kind, Bravik::kSprigReference) << to;
+  ASSERT_EQ(source.kind, Sprig::kSprigReference) << from;
+  ASSERT_EQ(target.kind, Sprig::kSprigReference) << to;
   auto* entry = reinterpret_cast<TlxSprigValue*>(source.payload);
-  entry->kind = Bravik::kSprigReference;
+  entry->kind = Sprig::kSprigReference;
   entry->payload = target.payload;
 }
 
@@ -332,7 +332,7 @@ TEST_F(ScriptBinding, BoundStoresWalkPerRegionPrototypesFirstByAscendingId) {
           " $0x20:m = 1");
   std::vector<std::string> seen;
   std::vector<uint32_t> inStore;
-  Quorin::WalkBoundStores(Repo(), 0, [&](Sprig::CBoundStore& store) {
+  Quorin::WalkBoundStores(Repo(), 0, [&](Quorin::CBoundStore& store) {
     seen.push_back((store.IsPrototype() ? "$" : "") + std::to_string(store.GetId()));
     if (store.GetId() == 0x20) {
       inStore = Keys([&](auto visit) { Quorin::WalkStoreVariables(store, visit); });
@@ -342,7 +342,7 @@ TEST_F(ScriptBinding, BoundStoresWalkPerRegionPrototypesFirstByAscendingId) {
   EXPECT_EQ(seen, (std::vector<std::string>{"$8", "$32", "$64", "17", "144"}));
   EXPECT_EQ(inStore, Sorted({Hash("zz"), Hash("a"), Hash("m")}));
   std::vector<uint32_t> region2;
-  Quorin::WalkBoundStores(Repo(), 2, [&](Sprig::CBoundStore& store) {
+  Quorin::WalkBoundStores(Repo(), 2, [&](Quorin::CBoundStore& store) {
     region2.push_back(store.GetId());
     return true;
   });
@@ -353,9 +353,8 @@ TEST_F(ScriptBinding, WalksOfAnUnusedStateVisitNothing) {
   int visits = 0;
   Quorin::WalkGlobalVariables(Repo(), [&](uint32_t, TlxSprigValue&) { return ++visits, true; });
   Quorin::WalkNamespaces(Repo(), [&](uint32_t, Sprig::CNamespace&) { return ++visits, true; });
-  Quorin::WalkBoundStores(Repo(), Quorin::kAllRegions, [&](Sprig::CBoundStore&) { return ++visits, true; });
+  Quorin::WalkBoundStores(Repo(), Quorin::kAllRegions, [&](Quorin::CBoundStore&) { return ++visits, true; });
   EXPECT_EQ(visits, 0);
-  EXPECT_EQ(Quorin::FindScriptState(Repo()), nullptr);
 }
 
 }  // namespace

@@ -21,6 +21,11 @@ using SprigTest::Take;
 
 constexpr uint8_t kRecordNames = 1;
 
+uint64_t Records() {
+  Quorin::Repository* repository = Quorin::Repository::Get();
+  return repository != nullptr ? repository->Scripts().CountHostFunctionRecords() : 0;
+}
+
 // The variable a Reference from TlxSprigGetVar points at.
 TlxSprigValue* Target(const TlxSprigValue& reference) {
   return reinterpret_cast<TlxSprigValue*>(reference.payload);
@@ -32,7 +37,7 @@ class ScriptExports : public testing::Test {
   void TearDown() override { TlxShutdown(); }
 
   static Quorin::Sprig::CScriptState& State() {
-    return Quorin::GetScriptState(*Quorin::Repository::Get());
+    return Quorin::Repository::Get()->Scripts().State();
   }
 };
 
@@ -64,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ScriptExports, ExecuteNeverReturnsAReference) {
   Execute("v = 4");
   const TlxSprigValue value = TlxSprigExecute("v");
-  EXPECT_EQ(value.kind, Bravik::kSprigInteger);
+  EXPECT_EQ(value.kind, Quorin::Sprig::kSprigInteger);
   EXPECT_EQ(static_cast<int32_t>(value.payload), 4);
 }
 
@@ -72,14 +77,14 @@ TEST_F(ScriptExports, StringResultsBelongToTheCallerAndLeaveVariablesIntact) {
   Execute("s = \"kept\"");
   for (const char* text : {"s", "s + \"!\"", "\"a\" + \"b\""}) {
     TlxSprigValue value = TlxSprigExecute(text);
-    ASSERT_EQ(value.kind, Bravik::kSprigString) << text;
+    ASSERT_EQ(value.kind, Quorin::Sprig::kSprigString) << text;
     char* block = reinterpret_cast<char*>(value.payload);
     block[0] = '#';  // the caller's own copy
     BrvFree(block);
   }
   TlxSprigExpression* parsed = TlxSprigParse("s + \"1\"");
   TlxSprigValue value = TlxSprigExecuteParsed(parsed);
-  ASSERT_EQ(value.kind, Bravik::kSprigString);
+  ASSERT_EQ(value.kind, Quorin::Sprig::kSprigString);
   EXPECT_STREQ(reinterpret_cast<const char*>(value.payload), "kept1");
   BrvFree(reinterpret_cast<void*>(value.payload));
   TlxSprigFreeNode(parsed);
@@ -119,7 +124,7 @@ TEST_F(ScriptExports, RepeatedEvaluationsAllocateNothing) {
 TEST_F(ScriptExports, APlainVariableEvaluatesToAReferenceIntoTheLibrary) {
   TlxSprigExpression* parsed = TlxSprigParse("hp");
   const TlxSprigValue value = TlxSprigExecuteParsed(parsed);
-  ASSERT_EQ(value.kind, Bravik::kSprigReference);
+  ASSERT_EQ(value.kind, Quorin::Sprig::kSprigReference);
   Target(value)->payload = 77;  // writes the variable itself
   EXPECT_EQ(Execute("hp"), "Integer 77");
   TlxSprigFreeNode(parsed);
@@ -217,8 +222,8 @@ TEST_F(ScriptExports, TryParseWritesOnlyWhatItIsGiven) {
 TEST_F(ScriptExports, GetVarCreatesTheVariableAsIntegerZero) {
   EXPECT_FALSE(TlxSprigVarExists("x"));
   const TlxSprigValue x = TlxSprigGetVar("x");
-  ASSERT_EQ(x.kind, Bravik::kSprigReference);
-  EXPECT_EQ(Target(x)->kind, Bravik::kSprigInteger);
+  ASSERT_EQ(x.kind, Quorin::Sprig::kSprigReference);
+  EXPECT_EQ(Target(x)->kind, Quorin::Sprig::kSprigInteger);
   EXPECT_EQ(Target(x)->payload, 0u);
   EXPECT_TRUE(TlxSprigVarExists("x"));
   Target(x)->payload = 41;
@@ -296,7 +301,7 @@ TlxSprigValue Echo(const TlxSprigValue* args, uint64_t count) {
   for (uint64_t i = 0; i < count; ++i) g_seen.push_back(Describe(args[i]));
   if (count == 0 && args != nullptr) g_seen.push_back("args not null");
   TlxSprigValue result{};
-  result.kind = Bravik::kSprigString;
+  result.kind = Quorin::Sprig::kSprigString;
   result.payload = reinterpret_cast<uintptr_t>(g_hostBlock);
   return result;
 }
@@ -320,13 +325,13 @@ TEST_F(ScriptExports, HostFunctionsReturningABrvMallocStringAreCopied) {
 TlxSprigValue ReturnVariable(const TlxSprigValue*, uint64_t) { return TlxSprigGetVar("target"); }
 TlxSprigValue ReturnLiteral(const TlxSprigValue*, uint64_t) {
   TlxSprigValue result{};
-  result.kind = Bravik::kSprigString;
+  result.kind = Quorin::Sprig::kSprigString;
   result.payload = reinterpret_cast<uintptr_t>("not from BrvMalloc");
   return result;
 }
 TlxSprigValue ReturnNullString(const TlxSprigValue*, uint64_t) {
   TlxSprigValue result{};
-  result.kind = Bravik::kSprigString;
+  result.kind = Quorin::Sprig::kSprigString;
   return result;
 }
 
@@ -350,7 +355,7 @@ INSTANTIATE_TEST_SUITE_P(Results, HostResultTable,
 
 TEST_F(ScriptExports, HostBindingKeepsTheFirstFunctionAndIgnoresNull) {
   TlxSprigBind(nullptr, "F");
-  EXPECT_EQ(Quorin::CountHostFunctionRecords(), 0u);
+  EXPECT_EQ(Records(), 0u);
   EXPECT_EQ(Execute("{F}"), "Invalid");
   TlxSprigBind(&ReturnLiteral, "F");
   TlxSprigBind(&ReturnNullString, "F");
@@ -361,9 +366,9 @@ TEST_F(ScriptExports, HostBindingKeepsTheFirstFunctionAndIgnoresNull) {
 TEST_F(ScriptExports, HostFunctionRecordsGoWithClearAndShutdown) {
   TlxSprigBind(&ReturnLiteral, "F");
   TlxSprigBind(&ReturnLiteral, "A.G");
-  EXPECT_EQ(Quorin::CountHostFunctionRecords(), 2u);
+  EXPECT_EQ(Records(), 2u);
   TlxClearRepository();
-  EXPECT_EQ(Quorin::CountHostFunctionRecords(), 0u);
+  EXPECT_EQ(Records(), 0u);
   EXPECT_EQ(Execute("{F}"), "Invalid");  // the tables went with the script state
   TlxSprigBind(&ReturnLiteral, "F");
   EXPECT_EQ(Execute("{F}"), "String not from BrvMalloc");
@@ -396,7 +401,7 @@ TEST(ScriptExportsOutsideLife, GiveTheirAbsentResults) {
     TlxSprigBindStandardFunctions();
     EXPECT_EQ(TlxSprigCreateNamespace("ns"), nullptr);
     TlxSprigReleaseNamespace("ns");
-    EXPECT_EQ(Quorin::CountHostFunctionRecords(), 0u);
+    EXPECT_EQ(Records(), 0u);
   }
 }
 

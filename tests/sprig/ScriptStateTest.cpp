@@ -110,13 +110,13 @@ class FakeResolver : public IObjectResolver {
   ~FakeResolver() override {
     for (auto& [key, store] : stores) delete store;
   }
-  Bravik::IWeakTypeStorage* GetBoundStore(bool prototype, uint32_t id, bool create) override {
+  IWeakTypeStorage* GetBoundStore(bool prototype, uint32_t id, bool create) override {
     if (!Exists(prototype, id)) return nullptr;
     auto key = std::make_pair(prototype, id);
     auto found = stores.find(key);
     if (found != stores.end()) return found->second;
     if (!create) return nullptr;
-    auto* store = new Bravik::CWeakTypeList(
+    auto* store = new CWeakTypeList(
         id, prototype ? Bravik::kStoragePrototype : Bravik::kStorageInstance);
     stores[key] = store;
     return store;
@@ -136,7 +136,7 @@ class FakeResolver : public IObjectResolver {
   static bool Exists(bool prototype, uint32_t id) { return prototype ? id == 7 : id == 5; }
 
   int32_t count = 7;
-  std::map<std::pair<bool, uint32_t>, Bravik::CWeakTypeList*> stores;
+  std::map<std::pair<bool, uint32_t>, CWeakTypeList*> stores;
   std::set<std::string> names;
 };
 
