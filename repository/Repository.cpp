@@ -22,11 +22,18 @@ constexpr uint32_t kNoRegion = 0x10000;  // no 16-bit region id
 
 }  // namespace
 
-RepositoryIndex::~RepositoryIndex() {
+void RepositoryIndex::Clear() {
   while (Bravik::TMapElement<uint32_t>* node = names.root) {
     names.Erase(node);
     Memory::Delete(static_cast<CMapableString_Internal*>(node));
   }
+  for (Bravik::TMapTree<uint16_t>* tree : {&classes, &templates}) *tree = {};
+  for (Bravik::TMapTree<uint32_t>* tree : {&prototypes, &instances, &texts, &listPrototypes, &listInstances, &blobs}) {
+    *tree = {};
+  }
+  pendingClassMembers.Free();
+  pendingTemplateMembers.Free();
+  pendingFeatures.Free();
 }
 
 void Region::UnlinkAll(RepositoryIndex& index) {
@@ -160,17 +167,16 @@ void Repository::DropRegionData(uint16_t regionId) {
   region->FreeAll();
 }
 
-// The new index is the one allocation, made before anything goes; region 0 is emptied in place.
+// Region 0 and the index are emptied in place: clearing allocates nothing, so it cannot stop
+// halfway.
 void Repository::Clear() {
   if (m_scripts->IsRunning()) return;
-  RepositoryIndex* index = NewRecord<RepositoryIndex>();
   ReleaseScriptsOfRegions();
   m_scripts->Reset();
-  Memory::Delete(m_index);
-  m_index = index;
   DestroyRegions(kDefaultRegion);
   Region* region = FindRegion(kDefaultRegion);
   region->FreeAll();
+  m_index->Clear();
   MakeCurrent(region);
 }
 

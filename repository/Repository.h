@@ -39,8 +39,10 @@ struct RepositoryIndex {
   RepositoryIndex() = default;
   RepositoryIndex(const RepositoryIndex&) = delete;
   RepositoryIndex& operator=(const RepositoryIndex&) = delete;
-  // Frees the recorded names; the items are the regions' to free.
-  ~RepositoryIndex();
+  ~RepositoryIndex() { Clear(); }
+  // Frees the recorded names and the pending lists and forgets every item (the items are the
+  // regions' to free, before).
+  void Clear();
 
   Bravik::TMapTree<uint16_t> classes;         // CTypeInfo_Internal
   Bravik::TMapTree<uint16_t> templates;       // CTypeInfo_Internal
@@ -102,8 +104,8 @@ class Repository {
   void CreateRegion(uint16_t regionId);
   uint16_t EndRegion();
   void DropRegionData(uint16_t regionId);
-  // Empties everything and starts over with region 0 current and a new index. Refused while a
-  // script runs; raises std::bad_alloc with nothing changed.
+  // Empties everything and starts over with region 0 current and an empty index. Refused while
+  // a script runs; never raises.
   void Clear();
 
   Region* FindRegion(uint16_t regionId) const;
