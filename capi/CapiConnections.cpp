@@ -24,7 +24,7 @@ QUORIN_API uint32_t TlxGetResolvedConnectionCount(void** paths) {
 }
 
 QUORIN_API void TlxFreeResolvedConnection(void** paths) {
-  Guard([=](Repository& r) { Quorin::FreeResolvedPaths(r, paths); });
+  Guard([=](Repository&) { Quorin::FreeResolvedPaths(paths); });
 }
 
 QUORIN_API TlxObject* TlxResolveConnectionTarget(void* path) {

@@ -224,16 +224,10 @@ uint32_t CountResolvedPaths(void* const* paths) {
   return count;
 }
 
-void FreeResolvedPaths(Repository& repository, void** paths) {
+void FreeResolvedPaths(void** paths) {
   if (paths == nullptr) return;
-  // A condition's host function may free the paths being walked: they go when it has returned.
-  Sprig::CScriptState& state = repository.Scripts().State();
-  state.PrepareDisposal();
-  state.Dispose(paths, [](void* array) {
-    auto** first = static_cast<void**>(array);
-    for (void** path = first; *path != nullptr; ++path) DestroyFreeStandingList(ListOfObject(*path));
-    Memory::Free(first);
-  });
+  for (void** path = paths; *path != nullptr; ++path) DestroyFreeStandingList(ListOfObject(*path));
+  Memory::Free(paths);
 }
 
 CObject_Internal* ResolvePathTarget(const Repository& repository, const CReferenceList_Internal& path) {
@@ -241,13 +235,31 @@ CObject_Internal* ResolvePathTarget(const Repository& repository, const CReferen
   return part != nullptr ? TargetOf(repository, *part) : nullptr;
 }
 
-// The walk over the path counts as one running script: the path and its parts stay while a
-// host function called by one of its scripts frees them.
+// The entries of a path, copied before any of its scripts runs: a host function that a script
+// calls may free the path or the list it is (the copy allocates only for long paths).
+class CPathEntries {
+ public:
+  explicit CPathEntries(const CReferenceList_Internal& path) : m_count(path.count) {
+    if (m_count > kInline) {
+      m_heap.Reserve(m_count);
+      m_entries = m_heap.Data();
+    }
+    for (uint32_t i = 0; i < m_count; ++i) path.EntryAt(i, m_entries[i]);
+  }
+  const TlxReference* begin() const { return m_entries; }
+  const TlxReference* end() const { return m_entries + m_count; }
+
+ private:
+  static constexpr uint32_t kInline = 32;
+  uint32_t m_count;
+  TlxReference m_inline[kInline];
+  TlxReference* m_entries = m_inline;
+  Bravik::TArray<TlxReference> m_heap;
+};
+
 bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal* path) {
   if (path == nullptr) return true;
-  Sprig::CScriptState::CRunningScript running(repository.Scripts().State());
-  TlxReference entry;
-  for (uint32_t i = 0; path->EntryAt(i, entry); ++i) {
+  for (const TlxReference& entry : CPathEntries(*path)) {
     const CObject_Internal* part = PartOf(repository, entry);
     if (part != nullptr && !ConditionHolds(repository, *part)) return false;
   }
@@ -256,9 +268,7 @@ bool EvaluatePathConditions(Repository& repository, const CReferenceList_Interna
 
 void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal* path) {
   if (path == nullptr) return;
-  Sprig::CScriptState::CRunningScript running(repository.Scripts().State());
-  TlxReference entry;
-  for (uint32_t i = 0; path->EntryAt(i, entry); ++i) {
+  for (const TlxReference& entry : CPathEntries(*path)) {
     if (const CObject_Internal* part = PartOf(repository, entry)) RunOutcome(repository, *part);
   }
 }

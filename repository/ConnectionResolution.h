@@ -31,8 +31,8 @@ void** ResolveConnection(Repository& repository, CReferenceList_Internal& connec
 void** ResolveConnections(Repository& repository, const TlxListReference& connections);
 // The number of paths before the null; 0 for null.
 uint32_t CountResolvedPaths(void* const* paths);
-// Destroys the paths up to the null, then the array (once no script runs); null does nothing.
-void FreeResolvedPaths(Repository& repository, void** paths);
+// Destroys the paths up to the null, then the array; null does nothing.
+void FreeResolvedPaths(void** paths);
 
 // The object the last part of the path targets; null when the path is empty or its last entry
 // is not a part with a target.
