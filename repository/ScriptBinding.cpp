@@ -190,7 +190,7 @@ void CallHostFunction(const Sprig::SprigCallable& callable, TlxSprigValue& resul
 }  // namespace
 
 CScriptBinding::CScriptBinding(Repository& repository)
-    : m_repository(repository), m_resolver(repository, m_state.References()) {
+    : m_resolver(repository, m_state.References()) {
   m_state.SetObjectResolver(&m_resolver);
 }
 

@@ -126,7 +126,6 @@ class CScriptBinding {
   void Expose(const TlxSprigValue& value);
   void FreeHostFunctions(Bravik::TMapTree<uint32_t>& records);
 
-  Repository& m_repository;
   Sprig::CScriptState m_state;
   CObjectResolver_Internal m_resolver;
   // Records of host functions: global ones by function key, the others by namespace hash.
