@@ -1,46 +1,42 @@
+// Exports: connection resolution, its paths, conditions and outcomes.
+#include "capi/Frame.h"
 #include "capi/QuorinCAPI.h"
 #include "repository/ConnectionResolution.h"
-#include "repository/Frame.h"
 #include "repository/Objects.h"
 
-using namespace Quorin;
+using Quorin::Guard;
+using Quorin::Repository;
 
 extern "C" {
 
 QUORIN_API void** TlxResolveConnectionWithIndirections(void* connectionListObject) {
-  return Guard<void**>(nullptr, [&](Repository& r) {
-    return connectionListObject != nullptr ? ResolveConnection(r, *ListOfObject(connectionListObject)) : nullptr;
+  return Guard<void**>(nullptr, [=](Repository& r) {
+    return Quorin::ResolveConnection(r, Quorin::ListOfObject(connectionListObject));
   });
 }
 
 QUORIN_API void** TlxResolveConnectionsWithIndirections(const TlxListReference* connections) {
-  return Guard<void**>(nullptr, [&](Repository& r) {
-    return connections != nullptr ? ResolveConnections(r, *connections) : nullptr;
-  });
+  return Guard<void**>(nullptr, [=](Repository& r) { return Quorin::ResolveConnections(r, connections); });
 }
 
 QUORIN_API uint32_t TlxGetResolvedConnectionCount(void** paths) {
-  return Guard<uint32_t>(0, [&](Repository&) { return CountResolvedPaths(paths); });
+  return Guard<uint32_t>(0, [=](Repository&) { return Quorin::CountResolvedPaths(paths); });
 }
 
 QUORIN_API void TlxFreeResolvedConnection(void** paths) {
-  Guard([&](Repository&) { FreeResolvedPaths(paths); });
+  Guard([=](Repository&) { Quorin::FreeResolvedPaths(paths); });
 }
 
 QUORIN_API TlxObject* TlxResolveConnectionTarget(void* path) {
-  return Guard<TlxObject*>(nullptr, [&](Repository& r) -> TlxObject* {
-    return path != nullptr ? ResolvePathTarget(r, *ListOfObject(path)) : nullptr;
-  });
+  return Guard<TlxObject*>(nullptr, [=](Repository& r) { return Quorin::ResolvePathTarget(r, Quorin::ListOfObject(path)); });
 }
 
 QUORIN_API bool TlxResolveConnectionConditions(void* path) {
-  return Guard<bool>(false, [&](Repository& r) { return path == nullptr || EvaluatePathConditions(r, *ListOfObject(path)); });
+  return Guard(false, [=](Repository& r) { return Quorin::EvaluatePathConditions(r, Quorin::ListOfObject(path)); });
 }
 
 QUORIN_API void TlxResolveConnectionOutcomes(void* path) {
-  Guard([&](Repository& r) {
-    if (path != nullptr) ExecutePathOutcomes(r, *ListOfObject(path));
-  });
+  Guard([=](Repository& r) { Quorin::ExecutePathOutcomes(r, Quorin::ListOfObject(path)); });
 }
 
 }  // extern "C"

@@ -1,6 +1,6 @@
 // Exports: reference lists and the resolution of references.
+#include "capi/Frame.h"
 #include "capi/QuorinCAPI.h"
-#include "repository/Frame.h"
 #include "repository/Objects.h"
 #include "repository/ReferenceLists.h"
 
@@ -63,27 +63,19 @@ QUORIN_API TlxReferenceList* TlxGetListInstance(uint32_t listInstanceId) {
 }
 
 QUORIN_API uint32_t TlxAddReference(TlxReferenceList* list, const TlxReference* reference) {
-  return Guard(Quorin::kListRefused, [=](Repository&) {
-    return list && reference ? Quorin::ListOfHandle(list)->AddReference(*reference) : Quorin::kListRefused;
-  });
+  return Guard(Quorin::kListRefused, [=](Repository&) { return Quorin::AddReference(list, reference); });
 }
 
 QUORIN_API TlxObject* TlxResolveObjectRef(const TlxReference* reference) {
-  return Guard<TlxObject*>(nullptr, [=](Repository& r) {
-    return reference ? Quorin::ResolveObjectReference(r, *reference) : nullptr;
-  });
+  return Guard<TlxObject*>(nullptr, [=](Repository& r) { return Quorin::ResolveObjectReference(r, reference); });
 }
 
 QUORIN_API TlxReferenceList* TlxResolveListRef(const TlxReference* reference) {
-  return Guard<TlxReferenceList*>(nullptr, [=](Repository& r) {
-    return reference ? Quorin::ResolveListReference(r, *reference) : nullptr;
-  });
+  return Guard<TlxReferenceList*>(nullptr, [=](Repository& r) { return Quorin::ResolveListReference(r, reference); });
 }
 
 QUORIN_API TlxReferenceList* TlxResolveListRef2(const TlxListReference* reference) {
-  return Guard<TlxReferenceList*>(nullptr, [=](Repository& r) {
-    return reference ? Quorin::ResolveListReference(r, *reference) : nullptr;
-  });
+  return Guard<TlxReferenceList*>(nullptr, [=](Repository& r) { return Quorin::ResolveListReference(r, reference); });
 }
 
 }  // extern "C"

@@ -1,3 +1,4 @@
+// Exports: the library allocator, before start-up and after shutdown included.
 #include "capi/QuorinCAPI.h"
 #include "foundation/memory/Memory.h"
 

@@ -1,6 +1,6 @@
 // Exports: prototypes and instances, their data and members.
+#include "capi/Frame.h"
 #include "capi/QuorinCAPI.h"
-#include "repository/Frame.h"
 #include "repository/Objects.h"
 
 using Quorin::EDataKind;

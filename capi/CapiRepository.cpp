@@ -1,6 +1,6 @@
 // Exports: start-up, shutdown, regions and id getters.
+#include "capi/Frame.h"
 #include "capi/QuorinCAPI.h"
-#include "repository/Frame.h"
 #include "repository/Repository.h"
 
 using Quorin::Guard;
@@ -18,12 +18,12 @@ QUORIN_API bool TlxInitializeDetailed(uint16_t version, uint8_t flags, TlxAlloca
   return Quorin::StartLibrary(version, flags, allocate, reallocate, release, memoryLimit);
 }
 
-QUORIN_API void TlxShutdown(void) { Guard([](Repository&) { Repository::Shutdown(); }); }
+QUORIN_API void TlxShutdown(void) { Guard([=](Repository&) { Repository::Shutdown(); }); }
 
-QUORIN_API void TlxClearRepository(void) { Guard([](Repository& r) { r.Clear(); }); }
+QUORIN_API void TlxClearRepository(void) { Guard([=](Repository& r) { r.Clear(); }); }
 
 QUORIN_API uint16_t TlxBeginRegion(void) {
-  return Guard<uint16_t>(0, [](Repository& r) { return r.BeginRegion(); });
+  return Guard<uint16_t>(0, [=](Repository& r) { return r.BeginRegion(); });
 }
 
 QUORIN_API void TlxBeginRegionWithId(uint16_t regionId) {
@@ -33,7 +33,7 @@ QUORIN_API void TlxBeginRegionWithId(uint16_t regionId) {
 QUORIN_API void TlxCreateRegion(uint16_t regionId) { Guard([=](Repository& r) { r.CreateRegion(regionId); }); }
 
 QUORIN_API uint16_t TlxEndRegion(void) {
-  return Guard<uint16_t>(0, [](Repository& r) { return r.EndRegion(); });
+  return Guard<uint16_t>(0, [=](Repository& r) { return r.EndRegion(); });
 }
 
 QUORIN_API void TlxDropRegionData(uint16_t regionId) {
@@ -41,15 +41,15 @@ QUORIN_API void TlxDropRegionData(uint16_t regionId) {
 }
 
 QUORIN_API uint16_t TlxGetTypeId(TlxTypeInfo* type) {
-  return Guard(Quorin::kNoId16, [=](Repository&) { return type ? Quorin::InterfaceOf(type)->GetId() : Quorin::kNoId16; });
+  return Guard(Quorin::kNoId16, [=](Repository&) { return Quorin::GetTypeId(type); });
 }
 
 QUORIN_API uint32_t TlxGetObjectId(TlxObject* object) {
-  return Guard(Quorin::kNoId32, [=](Repository&) { return object ? Quorin::InterfaceOf(object)->GetId() : Quorin::kNoId32; });
+  return Guard(Quorin::kNoId32, [=](Repository&) { return Quorin::GetObjectId(object); });
 }
 
 QUORIN_API uint32_t TlxGetListId(TlxReferenceList* list) {
-  return Guard(Quorin::kNoId32, [=](Repository&) { return list ? Quorin::InterfaceOf(list)->GetId() : Quorin::kNoId32; });
+  return Guard(Quorin::kNoId32, [=](Repository&) { return Quorin::GetListId(list); });
 }
 
 }  // extern "C"

@@ -1,6 +1,6 @@
 // Exports: Sprig expressions, variables, namespaces and bound functions.
+#include "capi/Frame.h"
 #include "capi/QuorinCAPI.h"
-#include "repository/Frame.h"
 #include "repository/ScriptBinding.h"
 #include "sprig/StandardFunctions.h"
 #include "sprig/Value.h"
@@ -15,7 +15,7 @@ const TlxSprigValue kInvalid = Quorin::Sprig::MakeInvalidValue();
 extern "C" {
 
 QUORIN_API TlxSprigExpression* TlxSprigParse(const char* text) {
-  return Guard<TlxSprigExpression*>(nullptr, [=](Repository& r) { return Quorin::ParseExpression(r, text); });
+  return Guard<TlxSprigExpression*>(nullptr, [=](Repository&) { return Quorin::ParseExpression(text); });
 }
 
 QUORIN_API bool TlxSprigTryParse(const char* text, char* messageBuffer, uint32_t bufferSize, uint32_t* position) {
@@ -23,47 +23,47 @@ QUORIN_API bool TlxSprigTryParse(const char* text, char* messageBuffer, uint32_t
 }
 
 QUORIN_API void TlxSprigFreeNode(TlxSprigExpression* expression) {
-  Guard([=](Repository&) { Quorin::FreeExpression(expression); });
+  Guard([=](Repository& r) { r.Scripts().FreeExpression(expression); });
 }
 
 QUORIN_API TlxSprigValue TlxSprigExecute(const char* text) {
-  return Guard(kInvalid, [=](Repository& r) { return Quorin::ExecuteText(r, text); });
+  return Guard(kInvalid, [=](Repository& r) { return r.Scripts().ExecuteText(text); });
 }
 
 QUORIN_API TlxSprigValue TlxSprigExecuteParsed(TlxSprigExpression* expression) {
-  return Guard(kInvalid, [=](Repository& r) { return Quorin::ExecuteExpression(r, expression); });
+  return Guard(kInvalid, [=](Repository& r) { return r.Scripts().ExecuteExpression(expression); });
 }
 
 QUORIN_API TlxSprigValue TlxSprigGetVar(const char* name) {
-  return Guard(kInvalid, [=](Repository& r) { return Quorin::GetVariableSilently(r, name); });
+  return Guard(kInvalid, [=](Repository& r) { return r.Scripts().GetVariableSilently(name); });
 }
 
 QUORIN_API bool TlxSprigVarExists(const char* name) {
-  return Guard(false, [=](Repository& r) { return Quorin::VariableExists(r, name); });
+  return Guard(false, [=](Repository& r) { return r.Scripts().VariableExists(name); });
 }
 
 QUORIN_API void TlxSprigBind(TlxSprigFunction function, const char* name) {
-  Guard([=](Repository& r) { Quorin::BindHostFunction(r, function, name); });
+  Guard([=](Repository& r) { r.Scripts().BindHostFunction(function, name); });
 }
 
 QUORIN_API void TlxSprigBindMathFunctions(void) {
-  Guard([](Repository& r) { Quorin::Sprig::BindMathFunctions(Quorin::GetScriptState(r)); });
+  Guard([=](Repository& r) { Quorin::Sprig::BindMathFunctions(r.Scripts().State()); });
 }
 
 QUORIN_API void TlxSprigBindStringFunctions(void) {
-  Guard([](Repository& r) { Quorin::Sprig::BindStringFunctions(Quorin::GetScriptState(r)); });
+  Guard([=](Repository& r) { Quorin::Sprig::BindStringFunctions(r.Scripts().State()); });
 }
 
 QUORIN_API void TlxSprigBindStandardFunctions(void) {
-  Guard([](Repository& r) { Quorin::Sprig::BindStandardFunctions(Quorin::GetScriptState(r)); });
+  Guard([=](Repository& r) { Quorin::Sprig::BindStandardFunctions(r.Scripts().State()); });
 }
 
 QUORIN_API void* TlxSprigCreateNamespace(const char* name) {
-  return Guard<void*>(nullptr, [=](Repository& r) { return Quorin::CreateNamespace(r, name); });
+  return Guard<void*>(nullptr, [=](Repository& r) { return r.Scripts().CreateNamespace(name); });
 }
 
 QUORIN_API void TlxSprigReleaseNamespace(const char* name) {
-  Guard([=](Repository& r) { Quorin::ReleaseNamespace(r, name); });
+  Guard([=](Repository& r) { r.Scripts().ReleaseNamespace(name); });
 }
 
 }  // extern "C"

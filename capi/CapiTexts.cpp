@@ -1,7 +1,7 @@
 // Exports: texts, text ids, recorded names and blobs.
+#include "capi/Frame.h"
 #include "capi/QuorinCAPI.h"
 #include "foundation/string/String.h"
-#include "repository/Frame.h"
 #include "repository/Texts.h"
 
 using Quorin::Guard;
@@ -26,10 +26,7 @@ QUORIN_API const void* TlxGetText(uint32_t textId) {
 }
 
 QUORIN_API uint32_t TlxGetTextEncoding(uint32_t textId) {
-  return Guard(0u, [=](Repository& r) {
-    const Quorin::CText_Internal* text = Quorin::FindText(r, textId);
-    return text ? text->GetEncoding() : 0u;
-  });
+  return Guard(0u, [=](Repository& r) { return Quorin::GetTextEncoding(r, textId); });
 }
 
 QUORIN_API const void* TlxResolveTextRef(uint32_t textId) {
@@ -37,9 +34,7 @@ QUORIN_API const void* TlxResolveTextRef(uint32_t textId) {
 }
 
 QUORIN_API const void* TlxResolveScriptRef(const TlxScriptReference* reference) {
-  return Guard<const void*>(nullptr, [=](Repository& r) {
-    return reference ? Quorin::ResolveScriptReference(r, *reference) : nullptr;
-  });
+  return Guard<const void*>(nullptr, [=](Repository& r) { return Quorin::ResolveScriptReference(r, reference); });
 }
 
 QUORIN_API uint32_t TlxCalculateTextId(const char* text) {
@@ -63,9 +58,7 @@ QUORIN_API TlxBlob* TlxGetBlob(uint32_t blobId) {
 }
 
 QUORIN_API TlxBlob* TlxResolveBlobRef(const TlxReference* reference) {
-  return Guard<TlxBlob*>(nullptr, [=](Repository& r) {
-    return reference ? Quorin::ResolveBlobReference(r, *reference) : nullptr;
-  });
+  return Guard<TlxBlob*>(nullptr, [=](Repository& r) { return Quorin::ResolveBlobReference(r, reference); });
 }
 
 }  // extern "C"

@@ -1,7 +1,7 @@
 // Exports: the type registry and the default catalogue.
+#include "capi/Frame.h"
 #include "capi/QuorinCAPI.h"
 #include "repository/DefaultClasses.h"
-#include "repository/Frame.h"
 #include "repository/TypeRegistry.h"
 
 using Quorin::Guard;
@@ -121,7 +121,7 @@ QUORIN_API bool TlxHasFeature(TlxTypeInfo* templateType, const char* featureName
 }
 
 QUORIN_API void TlxRegisterDefaultClasses(void) {
-  Guard([](Repository& r) { Quorin::RegisterDefaultClasses(r); });
+  Guard([=](Repository& r) { Quorin::RegisterDefaultClasses(r); });
 }
 
 }  // extern "C"

@@ -84,16 +84,12 @@ typedef struct TlxReferenceList {     /* natural layout */
     uint32_t      capacity;           /* 16 */
 } TlxReferenceList;
 
-/* The library's value stores share this record; whichever header comes first defines it. */
-#ifndef TLX_SPRIG_VALUE_DEFINED
-#define TLX_SPRIG_VALUE_DEFINED
 typedef struct TlxSprigValue {        /* 16 bytes, returned by value */
     uint64_t payload;                 /*  0 */
     uint8_t  kind;                    /*  8: 0 Reference, 1 Boolean, 2 Integer, 3 Float, 4 String, 5 Invalid */
-    uint8_t  entryFlag;               /*  9 */
+    uint8_t  entryFlag;               /*  9: 1 in a variable of the library */
     uint8_t  reserved[6];             /* 10 */
 } TlxSprigValue;
-#endif
 
 typedef struct TlxSprigExpression {   /* 16 bytes, owned by the library */
     uint32_t* refCount;               /* null for an empty expression */

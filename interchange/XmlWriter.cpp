@@ -260,15 +260,15 @@ void CXmlExporter::ForEachItem(const Bravik::TMapTree<K>& tree, F&& visit) {
 uint64_t CXmlExporter::CountVariables(uint32_t sections) {
   uint64_t count = 0;
   if ((sections & kSectionVariables) != 0) {
-    if (Sprig::CScriptState* state = FindScriptState(m_repository)) {
-      count += state->GetGlobals().GetCount();
-      state->ForEachStore([&](const Bravik::CWeakTypeMap& store) {
-        if (&store != &state->GetGlobals()) count += store.GetCount();
-      });
-    }
+    Sprig::CScriptState& state = m_repository.Scripts().State();
+    count += state.GetGlobals().GetCount();
+    state.WalkNamespaces([&](uint32_t, Sprig::CNamespace& space) {
+      count += space.variables.GetCount();
+      return true;
+    });
   }
   if ((sections & kSectionBoundVariables) != 0) {
-    WalkBoundStores(m_repository, kAllRegions, [&](Sprig::CBoundStore& store) {
+    WalkBoundStores(m_repository, kAllRegions, [&](CBoundStore& store) {
       count += store.GetCount();
       return true;
     });
@@ -607,7 +607,7 @@ void CXmlExporter::WriteVariables() {
 // no longer exists counts as written and is skipped.
 void CXmlExporter::WriteBoundVariables(bool prototypes) {
   m_out.AppendString(prototypes ? "\t\t<prototypebound>\n" : "\t\t<instancebound>\n");
-  const auto visitStore = [&](Sprig::CBoundStore& store) {
+  const auto visitStore = [&](CBoundStore& store) {
     if (store.IsPrototype() != prototypes) return true;
     const uint64_t binding = store.GetId();
     const bool exists = prototypes ? FindPrototype(m_repository, store.GetId()) != nullptr
@@ -642,7 +642,7 @@ void CXmlExporter::WriteVariable(uint32_t id, const TlxSprigValue& value, const 
     out = PutHex(out, *binding);
     out = Put(out, "\"");
   }
-  if (value.kind == Bravik::kSprigString) {
+  if (value.kind == Sprig::kSprigString) {
     m_out.Commit(Put(out, " type=\"String\">"));
     WriteString(Sprig::TextOf(value));
     out = m_out.Reserve(kLineRoom);
@@ -656,16 +656,18 @@ void CXmlExporter::WriteVariable(uint32_t id, const TlxSprigValue& value, const 
 // ` type="..." [target]>content` of a value that is not a String.
 char* CXmlExporter::PutValue(char* out, const TlxSprigValue& value) {
   switch (value.kind) {
-    case Bravik::kSprigBoolean: return Put(out, Sprig::AsBoolean(value) ? " type=\"Boolean\">true" : " type=\"Boolean\">false");
-    case Bravik::kSprigInteger: return PutSigned(Put(out, " type=\"Integer\">"), Sprig::IntegerOf(value));
-    case Bravik::kSprigFloat: {
+    case Sprig::kSprigBoolean: return Put(out, Sprig::AsBoolean(value) ? " type=\"Boolean\">true" : " type=\"Boolean\">false");
+    case Sprig::kSprigInteger: return PutSigned(Put(out, " type=\"Integer\">"), Sprig::IntegerOf(value));
+    case Sprig::kSprigFloat: {
       out = Put(out, " type=\"Float\">");
       return out + Bravik::FloatToAscii(Sprig::FloatOf(value), out);
     }
-    case Bravik::kSprigReference: {
+    case Sprig::kSprigReference: {
       const auto* target = reinterpret_cast<const TlxSprigValue*>(static_cast<uintptr_t>(value.payload));
       if (target == nullptr || target->entryFlag != 1) break;
-      const Bravik::IWeakTypeStorage* store = Bravik::IWeakTypeStorage::OwnerOf(target);
+      // A kept entry whose store is gone has no owner: nothing to point at.
+      const Sprig::IWeakTypeStorage* store = Sprig::IWeakTypeStorage::EntryOf(*target).owner;
+      if (store == nullptr) break;
       const uint32_t kind = store->GetKind();
       if (kind == Bravik::kStoragePrototype && FindPrototype(m_repository, store->GetId()) == nullptr) break;
       if (kind == Bravik::kStorageInstance && FindInstance(m_repository, store->GetId()) == nullptr) break;

@@ -7,8 +7,6 @@
 #include "repository/Objects.h"
 #include "repository/ScriptBinding.h"
 #include "repository/Texts.h"
-#include "sprig/Node.h"
-#include "sprig/ParsedScripts.h"
 #include "sprig/ScriptState.h"
 #include "sprig/SprigException.h"
 #include "sprig/Value.h"
@@ -182,20 +180,16 @@ void** CResolver::TakeResult() {
 bool RunPartScript(Repository& repository, const CObject_Internal& part, uint32_t offset, TlxSprigValue& value) {
   TlxScriptReference script;
   if (!ReadClassMember(part, offset, script) || script.kind != kSprigScript) return false;
-  const CText_Internal* text = FindText(repository, script.textId);
+  CText_Internal* text = FindText(repository, script.textId);
   if (text == nullptr) return false;
-  Sprig::CScriptState& state = GetScriptState(repository);
-  RepositoryIndex& index = repository.Index();
-  if (index.parsedScripts == nullptr) index.parsedScripts = Sprig::CreateParsedScripts();
-  const Bravik::CString source(text->GetBytes(), text->GetEncoding());
-  Sprig::EvaluateTree(state, index.parsedScripts->Get(script.textId, source), value);
+  repository.Scripts().RunTextScript(*text, value);
   return true;
 }
 
 // A script value that releases its text however the evaluation ends.
 struct CScopedValue {
   TlxSprigValue value{};
-  CScopedValue() { value.kind = Bravik::kSprigInvalid; }
+  CScopedValue() { value.kind = Sprig::kSprigInvalid; }
   ~CScopedValue() { Sprig::Release(value); }
   CScopedValue(const CScopedValue&) = delete;
   CScopedValue& operator=(const CScopedValue&) = delete;
@@ -252,18 +246,40 @@ CObject_Internal* ResolvePathTarget(const Repository& repository, const CReferen
   return part != nullptr ? TargetOf(repository, *part) : nullptr;
 }
 
-bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal& path) {
-  TlxReference entry;
-  for (uint32_t i = 0; path.EntryAt(i, entry); ++i) {
+// The entries of a path, copied before any of its scripts runs: a host function that a script
+// calls may free the path or the list it is (the copy allocates only for long paths).
+class CPathEntries {
+ public:
+  explicit CPathEntries(const CReferenceList_Internal& path) : m_count(path.count) {
+    if (m_count > kInline) {
+      m_heap.Reserve(m_count);
+      m_entries = m_heap.Data();
+    }
+    for (uint32_t i = 0; i < m_count; ++i) path.EntryAt(i, m_entries[i]);
+  }
+  const TlxReference* begin() const { return m_entries; }
+  const TlxReference* end() const { return m_entries + m_count; }
+
+ private:
+  static constexpr uint32_t kInline = 32;
+  uint32_t m_count;
+  TlxReference m_inline[kInline];
+  TlxReference* m_entries = m_inline;
+  Bravik::TArray<TlxReference> m_heap;
+};
+
+bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal* path) {
+  if (path == nullptr) return true;
+  for (const TlxReference& entry : CPathEntries(*path)) {
     const CObject_Internal* part = PartOf(repository, entry);
     if (part != nullptr && !ConditionHolds(repository, *part)) return false;
   }
   return true;
 }
 
-void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal& path) {
-  TlxReference entry;
-  for (uint32_t i = 0; path.EntryAt(i, entry); ++i) {
+void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal* path) {
+  if (path == nullptr) return;
+  for (const TlxReference& entry : CPathEntries(*path)) {
     if (const CObject_Internal* part = PartOf(repository, entry)) RunOutcome(repository, *part);
   }
 }

@@ -41,10 +41,22 @@ void FreeResolvedPaths(void** paths);
 // The object the last part of the path targets; null when the path is empty or its last entry
 // is not a part with a target.
 CObject_Internal* ResolvePathTarget(const Repository& repository, const CReferenceList_Internal& path);
-// False at the first part whose Sprig condition is false or fails; true otherwise.
-bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal& path);
+// False at the first part whose Sprig condition is false or fails; true otherwise (a null path
+// included).
+bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal* path);
 // Executes the Sprig outcome of every part in order; a failing outcome is skipped.
-void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal& path);
+void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal* path);
+
+// The forms the exports call: a null argument gives null.
+inline void** ResolveConnection(Repository& repository, CReferenceList_Internal* connection) {
+  return connection != nullptr ? ResolveConnection(repository, *connection) : nullptr;
+}
+inline void** ResolveConnections(Repository& repository, const TlxListReference* connections) {
+  return connections != nullptr ? ResolveConnections(repository, *connections) : nullptr;
+}
+inline CObject_Internal* ResolvePathTarget(const Repository& repository, const CReferenceList_Internal* path) {
+  return path != nullptr ? ResolvePathTarget(repository, *path) : nullptr;
+}
 
 // The list object the connection functions exchange is the interface one pointer before the
 // handle: the object itself.

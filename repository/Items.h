@@ -95,6 +95,13 @@ inline IReferenceList* InterfaceOf(TlxReferenceList* handle) {
 }
 inline IBlob* InterfaceOf(TlxBlob* handle) { return static_cast<IBlob*>(handle); }
 
+// The id getters of the exports: a null handle gives the absent id.
+inline uint16_t GetTypeId(TlxTypeInfo* handle) { return handle != nullptr ? InterfaceOf(handle)->GetId() : kNoId16; }
+inline uint32_t GetObjectId(TlxObject* handle) { return handle != nullptr ? InterfaceOf(handle)->GetId() : kNoId32; }
+inline uint32_t GetListId(TlxReferenceList* handle) {
+  return handle != nullptr ? InterfaceOf(handle)->GetId() : kNoId32;
+}
+
 // Layouts the host reads directly.
 static_assert(sizeof(TlxObject) == 24 && offsetof(TlxObject, classData) == 8 &&
               offsetof(TlxObject, templateData) == 16);

@@ -4,6 +4,7 @@
 
 #include "foundation/string/String.h"
 #include "foundation/system/Assert.h"
+#include "repository/ScriptBinding.h"
 
 namespace Quorin {
 
@@ -174,13 +175,10 @@ void StoreInstanceData(Repository& repository, uint32_t id, EDataKind kind, cons
 void ReleaseInstance(Repository& repository, CObject_Internal& instance) {
   BRAVIK_ASSERT(!instance.IsPrototype());
   Region& region = RegionOf(repository, instance);
+  repository.Scripts().ReleaseInstance(region, instance.GetId());  // first: it may raise
   for (EDataKind kind : {EDataKind::kClass, EDataKind::kTemplate}) {
     const uint32_t size = instance.DataSize(kind);
     region.dataBlocks.Give(instance.Detach(kind), size);
-  }
-  const ScriptHooks& hooks = GetScriptHooks();
-  if (region.scriptValues != nullptr && hooks.releaseInstanceValues != nullptr) {
-    hooks.releaseInstanceValues(region.scriptValues, instance.GetId());
   }
   repository.Index().instances.Erase(&instance);
   region.objects.Release(&instance);

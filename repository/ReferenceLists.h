@@ -96,6 +96,18 @@ CReferenceList_Internal* ResolveListReference(const Repository& repository, cons
 CReferenceList_Internal* ResolveListEntry(const Repository& repository, const TlxListReference& reference,
                                           uint32_t i);
 
+// The forms the exports call: a null argument gives the absent result.
+inline CObject_Internal* ResolveObjectReference(const Repository& repository, const TlxReference* reference) {
+  return reference != nullptr ? ResolveObjectReference(repository, *reference) : nullptr;
+}
+template <typename Reference>
+CReferenceList_Internal* ResolveListReference(const Repository& repository, const Reference* reference) {
+  return reference != nullptr ? ResolveListReference(repository, *reference) : nullptr;
+}
+inline uint32_t AddReference(TlxReferenceList* list, const TlxReference* reference) {
+  return list != nullptr && reference != nullptr ? ListOfHandle(list)->AddReference(*reference) : kListRefused;
+}
+
 // ---- Walks --------------------------------------------------------------------------------------
 template <typename F>
 void WalkListPrototypes(Repository& repository, uint16_t regionId, F&& visit) {

@@ -1,19 +1,15 @@
 #include "repository/Repository.h"
 
 #include "foundation/memory/Memory.h"
+#include "foundation/system/Assert.h"
+#include "repository/ScriptBinding.h"
 #include "repository/TypeRegistry.h"
-#include "sprig/ParsedScripts.h"
 
 namespace Quorin {
 
 namespace Memory = Bravik::Memory;
 
 Repository* Repository::s_instance = nullptr;
-
-ScriptHooks& GetScriptHooks() {
-  static ScriptHooks hooks;
-  return hooks;
-}
 
 namespace {
 
@@ -22,23 +18,22 @@ T* NewRecord(Args&&... args) {
   return Memory::New<T>(Memory::PoolForAlignment(alignof(T)), std::forward<Args>(args)...);
 }
 
-void FreeBoundFunctions() {
-  if (ScriptHooks& hooks = GetScriptHooks(); hooks.freeBoundFunctions != nullptr) {
-    hooks.freeBoundFunctions();
-  }
-}
+constexpr uint32_t kNoRegion = 0x10000;  // no 16-bit region id
 
 }  // namespace
 
-RepositoryIndex::~RepositoryIndex() {
+void RepositoryIndex::Clear() {
   while (Bravik::TMapElement<uint32_t>* node = names.root) {
     names.Erase(node);
     Memory::Delete(static_cast<CMapableString_Internal*>(node));
   }
-  Sprig::DestroyParsedScripts(parsedScripts);
-  if (scriptState != nullptr && GetScriptHooks().destroyScriptState != nullptr) {
-    GetScriptHooks().destroyScriptState(scriptState);
+  for (Bravik::TMapTree<uint16_t>* tree : {&classes, &templates}) *tree = {};
+  for (Bravik::TMapTree<uint32_t>* tree : {&prototypes, &instances, &texts, &listPrototypes, &listInstances, &blobs}) {
+    *tree = {};
   }
+  pendingClassMembers.Free();
+  pendingTemplateMembers.Free();
+  pendingFeatures.Free();
 }
 
 void Region::UnlinkAll(RepositoryIndex& index) {
@@ -50,11 +45,7 @@ void Region::UnlinkAll(RepositoryIndex& index) {
 }
 
 void Region::FreeAll() {
-  // Values first: they may refer to the region's objects.
-  if (scriptValues != nullptr && GetScriptHooks().destroyRegionValues != nullptr) {
-    GetScriptHooks().destroyRegionValues(scriptValues);
-  }
-  scriptValues = nullptr;
+  BRAVIK_ASSERT(scriptValues == nullptr);
   // Items before the pools their destructors may give blocks back to.
   objects.Clear();
   lists.Clear();
@@ -80,37 +71,43 @@ void Repository::Start(uint8_t flags) {
   s_instance = repository;
 }
 
+// A host function that a running script called cannot pull the Repository from under it.
 void Repository::Shutdown() {
   Repository* repository = s_instance;
+  if (repository == nullptr || repository->Scripts().IsRunning()) return;
   s_instance = nullptr;
   Memory::Delete(repository);
-  FreeBoundFunctions();
 }
 
 void Repository::Construct() {
   MakeCurrent(AddRegion(kDefaultRegion));
   m_index = NewRecord<RepositoryIndex>();
+  m_scripts = NewRecord<CScriptBinding>(*this);
 }
 
 Repository::~Repository() {
+  if (m_scripts != nullptr) ReleaseScriptsOfRegions();
+  Memory::Delete(m_scripts);
   Memory::Delete(m_index);
-  m_index = nullptr;
-  DestroyRegions();
+  DestroyRegions(kNoRegion);
+  m_regions.Free();
 }
 
-void Repository::DestroyRegions() {
-  // The last region of the highest non-empty bucket each time, until none is left.
+// Nothing runs, so nothing is deferred and nothing allocates.
+void Repository::ReleaseScriptsOfRegions() {
+  ForEachRegion(kAllRegions, [&](Region& region) { m_scripts->ReleaseRegion(region); });
+}
+
+void Repository::DestroyRegions(uint32_t kept) {
   for (uint32_t bucket = m_regions.kBucketCount; bucket-- > 0;) {
-    while (!m_regions.GetBucket(bucket).IsEmpty()) {
-      const auto& pairs = m_regions.GetBucket(bucket);
-      Region* region = pairs[pairs.Count() - 1].value;
-      m_regions.Remove(pairs[pairs.Count() - 1].key);  // a region id is in the table once
+    for (uint64_t i = m_regions.GetBucket(bucket).Count(); i-- > 0;) {
+      const auto& pair = m_regions.GetBucket(bucket)[i];
+      if (pair.key == kept) continue;
+      Region* region = pair.value;
+      m_regions.Remove(pair.key);  // a region id is in the table once
       Memory::Delete(region);
     }
   }
-  m_regions.Free();
-  m_currentRegion = nullptr;
-  m_currentRegionId = kDefaultRegion;
 }
 
 Region* Repository::AddRegion(uint16_t regionId) {
@@ -165,23 +162,22 @@ uint16_t Repository::EndRegion() {
 void Repository::DropRegionData(uint16_t regionId) {
   Region* region = FindRegion(regionId);
   if (region == nullptr) return;
+  m_scripts->ReleaseRegion(*region);  // first: it may raise, before anything is gone
   region->UnlinkAll(*m_index);
   region->FreeAll();
 }
 
+// Region 0 and the index are emptied in place: clearing allocates nothing, so it cannot stop
+// halfway.
 void Repository::Clear() {
-  Memory::Delete(m_index);
-  m_index = nullptr;
-  DestroyRegions();
-  // If this runs out of memory the Repository is unusable; shut it down rather than leave a
-  // Repository without region 0 or index behind.
-  try {
-    Construct();
-  } catch (...) {
-    Shutdown();
-    throw;
-  }
-  FreeBoundFunctions();
+  if (m_scripts->IsRunning()) return;
+  ReleaseScriptsOfRegions();
+  m_scripts->Reset();
+  DestroyRegions(kDefaultRegion);
+  Region* region = FindRegion(kDefaultRegion);
+  region->FreeAll();
+  m_index->Clear();
+  MakeCurrent(region);
 }
 
 uint32_t Repository::RecordName(const Bravik::IString& name) {

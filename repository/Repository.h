@@ -1,6 +1,6 @@
 // The Repository: the one process-wide store behind the exports. It owns regions (the unit of
-// memory ownership: item pools, data blocks, text bytes) and the RepositoryIndex (id trees over
-// all regions, recorded names, pending type lists, script state).
+// memory ownership: item pools, data blocks, text bytes), the RepositoryIndex (id trees over all
+// regions, recorded names, pending type lists) and the script binding (repository/ScriptBinding.h).
 //
 // Item kinds plug in through the region pools: a unit stores an item with
 // `region.objects.Emplace(...)`, links it with `index.prototypes.Insert(item, id)`, and on
@@ -22,22 +22,8 @@
 
 namespace Quorin {
 
-namespace Sprig {
-class CScriptState;   // global variables, bound host functions, namespaces
-class CParsedScripts;  // parsed trees of stored script texts
-class CRegionValues;  // variables bound to a region's prototypes and instances
-}  // namespace Sprig
-
-// How the script unit tears down what it attached; null hooks mean nothing was attached.
-struct ScriptHooks {
-  void (*destroyScriptState)(Sprig::CScriptState* state) = nullptr;
-  void (*destroyRegionValues)(Sprig::CRegionValues* values) = nullptr;
-  // Drops the variables bound to one instance of the region before the instance is released.
-  void (*releaseInstanceValues)(Sprig::CRegionValues* values, uint32_t instanceId) = nullptr;
-  // Frees the records of host functions bound for scripts (on clear and shutdown).
-  void (*freeBoundFunctions)() = nullptr;
-};
-ScriptHooks& GetScriptHooks();
+class CRegionValues;   // variables bound to a region's prototypes and instances
+class CScriptBinding;  // the script state and everything that ties scripts to the Repository
 
 // An owning copy of a name, kept (when names are recorded) under its hash. Owned by the index,
 // not by a region: dropping a region keeps it.
@@ -53,8 +39,10 @@ struct RepositoryIndex {
   RepositoryIndex() = default;
   RepositoryIndex(const RepositoryIndex&) = delete;
   RepositoryIndex& operator=(const RepositoryIndex&) = delete;
-  // Frees the recorded names and the script state; the items are the regions' to free.
-  ~RepositoryIndex();
+  ~RepositoryIndex() { Clear(); }
+  // Frees the recorded names and the pending lists and forgets every item (the items are the
+  // regions' to free, before).
+  void Clear();
 
   Bravik::TMapTree<uint16_t> classes;         // CTypeInfo_Internal
   Bravik::TMapTree<uint16_t> templates;       // CTypeInfo_Internal
@@ -70,11 +58,6 @@ struct RepositoryIndex {
   Bravik::TArray<TlxMember> pendingClassMembers;
   Bravik::TArray<TlxMember> pendingTemplateMembers;
   Bravik::TArray<uint32_t> pendingFeatures;
-
-  // Created and used by the script unit; destroyed with the index through ScriptHooks.
-  Sprig::CScriptState* scriptState = nullptr;
-  // Made on the first script a connection runs; freed with the index.
-  Sprig::CParsedScripts* parsedScripts = nullptr;
 };
 
 // A unit of ownership. Items created while the region is current live in its pools.
@@ -86,7 +69,8 @@ struct Region {
 
   // Erases every stored item's node from the index (items stay stored).
   void UnlinkAll(RepositoryIndex& index);
-  // Destroys the script values and every item, then frees all pools; the region stays usable.
+  // Destroys every item, then frees all pools; the region stays usable. The script binding has
+  // released the region's script values before.
   void FreeAll();
 
   uint16_t id;
@@ -99,7 +83,7 @@ struct Region {
   TChunkArray<CText_Internal, 12> texts;
   CDataBlockPool dataBlocks;  // object data blocks, by exact size
   CBytePool bytes;            // text bytes
-  Sprig::CRegionValues* scriptValues = nullptr;  // created by the script unit
+  CRegionValues* scriptValues = nullptr;  // made and released by the script binding
 };
 
 class Repository {
@@ -108,7 +92,8 @@ class Repository {
   static Repository* Get() { return s_instance; }
   // Creates the Repository unless one exists (then the flags are ignored). Raises std::bad_alloc.
   static void Start(uint8_t flags);
-  // Destroys the Repository (the pointer is cleared first) and the bound host functions.
+  // Destroys the Repository (the pointer is cleared first) with its script binding. Refused
+  // while a script runs.
   static void Shutdown();
 
   static constexpr uint8_t kRecordNamesFlag = 1;
@@ -119,7 +104,8 @@ class Repository {
   void CreateRegion(uint16_t regionId);
   uint16_t EndRegion();
   void DropRegionData(uint16_t regionId);
-  // Empties everything and starts over with region 0 current and a new index.
+  // Empties everything and starts over with region 0 current and an empty index. Refused while
+  // a script runs; never raises.
   void Clear();
 
   Region* FindRegion(uint16_t regionId) const;
@@ -127,6 +113,7 @@ class Repository {
   Region& CurrentRegion() const { return *m_currentRegion; }
   uint16_t CurrentRegionId() const { return m_currentRegionId; }
   RepositoryIndex& Index() const { return *m_index; }
+  CScriptBinding& Scripts() const { return *m_scripts; }
   uint64_t RegionCount() const { return m_regions.Count(); }
   bool RecordsNames() const { return m_recordNames; }
 
@@ -170,7 +157,9 @@ class Repository {
  private:
   void Construct();
   Region* AddRegion(uint16_t regionId);
-  void DestroyRegions();
+  void ReleaseScriptsOfRegions();
+  // Destroys every region but `kept` (kNoRegion: all), the last of the highest bucket first.
+  void DestroyRegions(uint32_t kept);
   void MakeCurrent(Region* region);
 
   static Repository* s_instance;
@@ -178,6 +167,7 @@ class Repository {
   uint16_t m_currentRegionId = kDefaultRegion;
   bool m_recordNames = false;
   RepositoryIndex* m_index = nullptr;
+  CScriptBinding* m_scripts = nullptr;
   Bravik::TIdTable<uint16_t, Region*> m_regions;
   Region* m_currentRegion = nullptr;  // cached look-up of m_currentRegionId
 };

@@ -2,22 +2,21 @@
 
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 #include "foundation/memory/Memory.h"
+#include "foundation/system/Assert.h"
 #include "repository/Objects.h"
+#include "repository/Texts.h"
 #include "repository/TypeRegistry.h"
 #include "sprig/Node.h"
 #include "sprig/Parser.h"
 #include "sprig/SprigException.h"
-#include "sprig/Value.h"
 
 namespace Quorin {
 
 namespace Memory = Bravik::Memory;
 using Bravik::CString;
-using Bravik::IWeakTypeStorage;
-using Sprig::CBoundStore;
-using Sprig::CRegionValues;
 using Sprig::CScriptState;
 
 namespace {
@@ -94,144 +93,18 @@ Sprig::EMemberRead ReadObjectMember(const Repository& repository, const CObject_
   return Sprig::EMemberRead::kMemberMissing;
 }
 
-// ---- Stored References (every walk allocates nothing: it runs while stores are destroyed) ----
-
-// The live state and its Repository; cleared when the state is destroyed, so that the region
-// teardown of clear and shutdown (which destroys everything) skips the walks.
-struct SBindingContext {
-  Repository* repository = nullptr;
-  CScriptState* state = nullptr;
-};
-SBindingContext g_context;
-
-template <typename Dying>
-void InvalidateEverywhere(Dying&& dying) {
-  if (g_context.state == nullptr) return;
-  g_context.state->InvalidateReferences(dying);
-  g_context.repository->ForEachRegion(kAllRegions, [&](Region& region) {
-    if (region.scriptValues == nullptr) return;
-    region.scriptValues->Walk([&](const CBoundStore& store) {
-      Sprig::InvalidateReferencesIn(store, dying);
-      return true;
-    });
-  });
+template <typename T, typename... Args>
+T* NewRecord(Args&&... args) {
+  return Memory::New<T>(Memory::PoolForAlignment(alignof(T)), std::forward<Args>(args)...);
 }
 
-bool IsBoundStoreOf(const IWeakTypeStorage* owner, const CRegionValues* values) {
-  const uint32_t kind = owner->GetKind();
-  if (kind != Bravik::kStoragePrototype && kind != Bravik::kStorageInstance) return false;
-  const auto* list = static_cast<const Bravik::CWeakTypeList*>(owner);
-  return static_cast<const CBoundStore*>(list)->values == values;
-}
-
-// ---- The resolver ----
-
-class CObjectResolver_Internal final : public Sprig::IObjectResolver {
- public:
-  IWeakTypeStorage* GetBoundStore(bool prototype, uint32_t id, bool create) override {
-    Repository& repository = *g_context.repository;
-    CObject_Internal* object = FindObject(repository, prototype, id);
-    Region* region = object != nullptr ? repository.FindRegion(object->GetRegion()) : nullptr;
-    if (region == nullptr) return nullptr;
-    if (region->scriptValues == nullptr) {
-      if (!create) return nullptr;
-      region->scriptValues = Memory::New<CRegionValues>(Memory::PoolForAlignment(alignof(CRegionValues)));
-    }
-    if (!create) return region->scriptValues->Find(prototype, id);
-    return &region->scriptValues->GetOrCreate(prototype, id);
-  }
-
-  Sprig::EMemberRead ReadMember(bool prototype, uint32_t id, uint32_t memberHash,
-                                TlxSprigValue& out) override {
-    const CObject_Internal* object = FindObject(*g_context.repository, prototype, id);
-    if (object == nullptr) return Sprig::EMemberRead::kObjectMissing;
-    return ReadObjectMember(*g_context.repository, *object, memberHash, out);
-  }
-
-  // Runs on every variable look-up: without recording, or for a known hash, it costs a branch
-  // or one tree descent and never hashes the text again.
-  void RecordName(uint32_t hash, const Bravik::IString& name) override {
-    Repository& repository = *g_context.repository;
-    if (!repository.RecordsNames() || repository.FindRecordedName(hash) != nullptr) return;
-    repository.RecordName(name);
-  }
-
-  void StoreDestroying(const IWeakTypeStorage& store) override {
-    if (g_context.repository == nullptr) return;
-    // The state has already cleaned its own stores.
-    const IWeakTypeStorage* dying = &store;
-    g_context.repository->ForEachRegion(kAllRegions, [&](Region& region) {
-      if (region.scriptValues == nullptr) return;
-      region.scriptValues->Walk([&](const CBoundStore& bound) {
-        Sprig::InvalidateReferencesIn(bound, [dying](const IWeakTypeStorage* owner) { return owner == dying; });
-        return true;
-      });
-    });
-  }
-};
-
-CObjectResolver_Internal g_resolver;
-
-// ---- Host functions ----
-
-// One record per TlxSprigBind call that bound something; the callable's context points at it.
-struct SHostFunction {
-  SHostFunction* next;
-  TlxSprigFunction function;
-};
-SHostFunction* g_hostFunctions = nullptr;
-
-void FreeHostFunctions() {
-  while (SHostFunction* record = g_hostFunctions) {
-    g_hostFunctions = record->next;
-    Memory::Free(record);
-  }
-}
-
-// Calls the host with the resolved argument copies and copies what it returns: a Reference is
-// followed, a String copied (the host's block stays the host's).
-void CallHostFunction(const Sprig::SprigCallable& callable, TlxSprigValue& result,
-                      const TlxSprigValue* arguments, uint64_t count) {
-  const auto* record = reinterpret_cast<const SHostFunction*>(callable.context);
-  const TlxSprigValue returned = record->function(count != 0 ? arguments : nullptr, count);
-  Sprig::Assign(result, returned);
-}
-
-// ---- Teardown hooks ----
-
-void DestroyScriptState(CScriptState* state) {
-  if (state == g_context.state) g_context = SBindingContext{};
-  Memory::Delete(state);
-}
-
-void DestroyRegionValues(CRegionValues* values) {
-  if (values->GetCount() != 0) {
-    InvalidateEverywhere([values](const IWeakTypeStorage* owner) { return IsBoundStoreOf(owner, values); });
-  }
-  Memory::Delete(values);
-}
-
-void ReleaseInstanceValues(CRegionValues* values, uint32_t instanceId) {
-  values->Destroy(false, instanceId);
-}
-
-void InstallHooks() {
-  ScriptHooks& hooks = GetScriptHooks();
-  hooks.destroyScriptState = &DestroyScriptState;
-  hooks.destroyRegionValues = &DestroyRegionValues;
-  hooks.releaseInstanceValues = &ReleaseInstanceValues;
-  hooks.freeBoundFunctions = &FreeHostFunctions;
-}
-
-// ---- Expression handles ----
+void DestroyTree(void* tree) { Sprig::DestroyTree(static_cast<Sprig::INode*>(tree)); }
 
 TlxSprigValue InvalidValue() { return Sprig::MakeInvalidValue(); }
 
 }  // namespace
 
 // ---- Region values ----
-
-namespace Sprig {
 
 CRegionValues::~CRegionValues() {
   for (Bravik::TMapTree<uint32_t>* tree : {&m_prototypes, &m_instances}) {
@@ -246,70 +119,246 @@ CBoundStore* CRegionValues::Find(bool prototype, uint32_t id) const {
   return static_cast<CBoundStore*>(TreeOf(prototype).Find(id));
 }
 
-CBoundStore& CRegionValues::GetOrCreate(bool prototype, uint32_t id) {
+CBoundStore& CRegionValues::GetOrCreate(bool prototype, uint32_t id, Sprig::CReferenceGuard& guard) {
   if (CBoundStore* found = Find(prototype, id)) return *found;
-  auto* store = Memory::New<CBoundStore>(Memory::PoolForAlignment(alignof(CBoundStore)), prototype,
-                                         id, *this);
+  auto* store = NewRecord<CBoundStore>(prototype, id, guard);
   TreeOf(prototype).Insert(store, id);
   return *store;
 }
 
-void CRegionValues::Destroy(bool prototype, uint32_t id) {
-  CBoundStore* store = Find(prototype, id);
-  if (store == nullptr) return;
-  TreeOf(prototype).Erase(store);
-  if (store->GetCount() != 0) {
-    const IWeakTypeStorage* dying = store;
-    InvalidateEverywhere([dying](const IWeakTypeStorage* owner) { return owner == dying; });
+// ---- The objects as scripts see them ----
+
+Sprig::IWeakTypeStorage* CObjectResolver_Internal::GetBoundStore(bool prototype, uint32_t id, bool create) {
+  CObject_Internal* object = FindObject(m_repository, prototype, id);
+  Region* region = object != nullptr ? m_repository.FindRegion(object->GetRegion()) : nullptr;
+  if (region == nullptr) return nullptr;
+  if (region->scriptValues == nullptr) {
+    if (!create) return nullptr;
+    region->scriptValues = NewRecord<CRegionValues>();
   }
-  Memory::Delete(store);
+  if (!create) return region->scriptValues->Find(prototype, id);
+  return &region->scriptValues->GetOrCreate(prototype, id, m_guard);
 }
 
-}  // namespace Sprig
-
-// ---- State ----
-
-CScriptState* FindScriptState(const Repository& repository) { return repository.Index().scriptState; }
-
-CScriptState& GetScriptState(Repository& repository) {
-  RepositoryIndex& index = repository.Index();
-  if (index.scriptState != nullptr) return *index.scriptState;
-  InstallHooks();
-  CScriptState* state = Memory::New<CScriptState>(Memory::PoolForAlignment(alignof(CScriptState)));
-  state->SetObjectResolver(&g_resolver);
-  index.scriptState = state;
-  g_context = SBindingContext{&repository, state};
-  return *state;
+Sprig::EMemberRead CObjectResolver_Internal::ReadMember(bool prototype, uint32_t id, uint32_t memberHash,
+                                                        TlxSprigValue& out) {
+  const CObject_Internal* object = FindObject(m_repository, prototype, id);
+  if (object == nullptr) return Sprig::EMemberRead::kObjectMissing;
+  return ReadObjectMember(m_repository, *object, memberHash, out);
 }
 
-void BindHostFunction(Repository& repository, TlxSprigFunction function, const char* name) {
+// Runs on every variable look-up that creates: without recording, or for a known hash, it costs
+// a branch or one tree descent and never hashes the text again.
+void CObjectResolver_Internal::RecordName(uint32_t hash, const Bravik::IString& name) {
+  if (!m_repository.RecordsNames() || m_repository.FindRecordedName(hash) != nullptr) return;
+  m_repository.RecordName(name);
+}
+
+// ---- The binding ----
+
+namespace {
+
+// One per binding made with TlxSprigBind; the callable's context points at it. It is read only
+// when a call starts, so the record can go with its binding even while that call runs.
+struct SHostFunction : Bravik::TMapElement<uint32_t> {
+  TlxSprigFunction function;
+};
+
+// Calls the host with the resolved argument copies and copies what it returns: a Reference is
+// followed, a String copied (the host's block stays the host's).
+void CallHostFunction(const Sprig::SprigCallable& callable, TlxSprigValue& result, const TlxSprigValue* arguments,
+                      uint64_t count) {
+  const auto* record = reinterpret_cast<const SHostFunction*>(callable.context);
+  const TlxSprigValue returned = record->function(count != 0 ? arguments : nullptr, count);
+  Sprig::Assign(result, returned);
+}
+
+}  // namespace
+
+CScriptBinding::CScriptBinding(Repository& repository)
+    : m_resolver(repository, m_state.References()) {
+  m_state.SetObjectResolver(&m_resolver);
+}
+
+CScriptBinding::~CScriptBinding() {
+  m_state.Clear();
+  FreeHostFunctions(m_globalFunctions);
+  FreeHostFunctions(m_namespaceFunctions);
+}
+
+void CScriptBinding::Reset() {
+  m_state.Clear();
+  FreeHostFunctions(m_globalFunctions);
+  FreeHostFunctions(m_namespaceFunctions);
+}
+
+void CScriptBinding::FreeHostFunctions(Bravik::TMapTree<uint32_t>& records) {
+  while (Bravik::TMapElement<uint32_t>* record = records.root) {
+    records.Erase(record);
+    Memory::Delete(static_cast<SHostFunction*>(record));
+  }
+}
+
+void CScriptBinding::ReleaseRegion(Region& region) {
+  region.texts.Walk([&](CText_Internal& text) {
+    if (text.script != nullptr) {
+      m_state.PrepareDisposal();
+      Sprig::INode* tree = text.script;
+      text.script = nullptr;
+      text.scriptParsed = false;
+      m_state.Dispose(tree, &DestroyTree);
+    }
+    return true;
+  });
+  if (CRegionValues* values = region.scriptValues) {
+    m_state.PrepareDisposal();
+    region.scriptValues = nullptr;
+    m_state.Dispose(values);
+  }
+}
+
+void CScriptBinding::ReleaseInstance(Region& region, uint32_t instanceId) {
+  CBoundStore* store = region.scriptValues != nullptr ? region.scriptValues->Find(false, instanceId) : nullptr;
+  if (store == nullptr) return;
+  m_state.PrepareDisposal();
+  region.scriptValues->Unlink(*store);
+  m_state.Dispose(store);
+}
+
+// ---- Host functions ----
+
+void CScriptBinding::BindHostFunction(TlxSprigFunction function, const char* name) {
   if (function == nullptr || name == nullptr) return;
-  CScriptState& state = GetScriptState(repository);
-  auto* record = static_cast<SHostFunction*>(Memory::Allocate(sizeof(SHostFunction), Memory::kPool8));
-  *record = SHostFunction{g_hostFunctions, function};
-  g_hostFunctions = record;  // linked first: freed at clear or shutdown even if binding fails
-  state.BindFunction(Sprig::SprigCallable{&CallHostFunction, reinterpret_cast<uintptr_t>(record)},
-                     CString(name));
+  const CString text(name);
+  Sprig::SFunctionName parsed;
+  parsed.Parse(text);
+  if (m_state.IsFunctionBound(parsed)) return;
+  auto* record = NewRecord<SHostFunction>();
+  record->function = function;
+  try {
+    m_state.BindFunction(Sprig::SprigCallable{&CallHostFunction, reinterpret_cast<uintptr_t>(record)}, parsed);
+  } catch (...) {
+    Memory::Delete(record);
+    throw;
+  }
+  if (parsed.inNamespace) {
+    m_namespaceFunctions.Insert(record, parsed.namespaceHash);
+  } else {
+    m_globalFunctions.Insert(record, parsed.key);
+  }
 }
 
-uint64_t CountHostFunctionRecords() {
-  uint64_t count = 0;
-  for (const SHostFunction* record = g_hostFunctions; record != nullptr; record = record->next) ++count;
-  return count;
+uint64_t CScriptBinding::CountHostFunctionRecords() const {
+  return m_globalFunctions.count + m_namespaceFunctions.count;
 }
 
-// ---- Expressions ----
+// ---- Namespaces and variables ----
 
-TlxSprigExpression* ParseExpression(Repository&, const char* text) {
+void* CScriptBinding::CreateNamespace(const char* name) {
+  if (name == nullptr) return nullptr;
+  return &m_state.GetOrCreateNamespace(CString(name));
+}
+
+void CScriptBinding::ReleaseNamespace(const char* name) {
+  if (name == nullptr) return;
+  const uint32_t hash = Bravik::CalculateHash(CString(name));
+  m_state.ReleaseNamespace(hash);
+  // The namespace's function table went with it: so do the records its callables pointed at.
+  while (Bravik::TMapElement<uint32_t>* record = m_namespaceFunctions.Find(hash)) {
+    m_namespaceFunctions.Erase(record);
+    Memory::Delete(static_cast<SHostFunction*>(record));
+  }
+}
+
+// A Reference handed to the host lets it write into the variable, even a Reference to another.
+void CScriptBinding::Expose(const TlxSprigValue& value) {
+  if (value.kind != Sprig::kSprigReference) return;
+  m_state.References().Expose(*reinterpret_cast<TlxSprigValue*>(static_cast<uintptr_t>(value.payload)));
+}
+
+TlxSprigValue CScriptBinding::GetVariableSilently(const char* name) {
+  if (name == nullptr) return InvalidValue();
+  Sprig::CTempValue result;
+  m_state.GetVariable(CString(name), true, result.Get());
+  Expose(result.Get());
+  return result.Take();
+}
+
+bool CScriptBinding::VariableExists(const char* name) {
+  return name != nullptr && m_state.VariableExists(CString(name));
+}
+
+// ---- Scripts ----
+
+TlxSprigValue CScriptBinding::ExecuteText(const char* text) {
+  if (text == nullptr) return InvalidValue();
+  Sprig::CNodeHolder tree = Sprig::Parse(CString(text), true);
+  Sprig::CTempValue result;
+  CScriptState::CRunningScript running(m_state);
+  Sprig::CTempValue evaluated;
+  Sprig::EvaluateTree(m_state, tree.Get(), evaluated.Get());
+  if (evaluated.Get().kind == Sprig::kSprigReference) {
+    Sprig::Assign(result.Get(), evaluated.Get());  // a resolved copy, never a Reference
+  } else {
+    result.Get() = evaluated.Take();  // a new String block passes on as it is
+  }
+  return result.Take();
+}
+
+namespace {
+// Out of line: its locals would otherwise make the scalar path build its value in memory.
+[[gnu::noinline]] Sprig::SValueWords EvaluateGenerally(CScriptState& state, const Sprig::INode* root) {
+  CScriptState::CRunningScript running(state);
+  Sprig::CTempValue result;
+  Sprig::EvaluateTree(state, root, result.Get(), false);
+  return Sprig::ToWords(result.Take());
+}
+}  // namespace
+
+Sprig::SValueWords CScriptBinding::ExecuteExpression(const TlxSprigExpression* expression) {
+  Sprig::Scalar scalar = Sprig::MakeScalar(Sprig::kSprigInvalid, 0);
+  if (expression != nullptr && expression->root != nullptr) {
+    const auto* root = static_cast<const Sprig::INode*>(expression->root);
+    // The scalar evaluation calls no function: nothing can be released under it.
+    scalar = Sprig::EvaluateScalarTree(m_state, root);
+    if (scalar == Sprig::kNoScalar) {
+      const Sprig::SValueWords result = EvaluateGenerally(m_state, root);
+      Expose(Sprig::FromWords(result));
+      return result;
+    }
+  }
+  return Sprig::ScalarWords(scalar);
+}
+
+void CScriptBinding::RunTextScript(CText_Internal& text, TlxSprigValue& value) {
+  const CString source(text.GetBytes(), text.GetEncoding());
+  // A text still being filled (by an import) is parsed each time and not kept.
+  if (!text.IsFilled()) {
+    Sprig::CNodeHolder tree = Sprig::Parse(source, true);
+    CScriptState::CRunningScript running(m_state);
+    Sprig::EvaluateTree(m_state, tree.Get(), value);
+    return;
+  }
+  if (!text.scriptParsed) {
+    text.script = Sprig::Parse(source, true).Take();
+    text.scriptParsed = true;
+  }
+  CScriptState::CRunningScript running(m_state);
+  Sprig::EvaluateTree(m_state, text.script, value);
+}
+
+// ---- Expression handles ----
+
+TlxSprigExpression* ParseExpression(const char* text) {
   if (text == nullptr) return nullptr;
   auto* handle = static_cast<TlxSprigExpression*>(Memory::Allocate(sizeof(TlxSprigExpression), Memory::kPool8));
   *handle = TlxSprigExpression{nullptr, nullptr};
   try {
-    Sprig::CNodeHolder root = Sprig::Parse(CString(text), true);
-    if (root.Get() != nullptr) {
+    Sprig::CNodeHolder tree = Sprig::Parse(CString(text), true);
+    if (tree.Get() != nullptr) {
       auto* count = static_cast<uint32_t*>(Memory::Allocate(sizeof(uint32_t), Memory::kValuePool));
       *count = 1;
-      *handle = TlxSprigExpression{count, static_cast<Sprig::INode*>(root.Take())};
+      *handle = TlxSprigExpression{count, static_cast<Sprig::INode*>(tree.Take())};
     }
   } catch (...) {
     Memory::Free(handle);
@@ -326,12 +375,13 @@ TlxSprigExpression* ShareExpression(const TlxSprigExpression* expression) {
   return handle;
 }
 
-void FreeExpression(TlxSprigExpression* expression) {
+void CScriptBinding::FreeExpression(TlxSprigExpression* expression) {
   if (expression == nullptr) return;
   if (uint32_t* count = expression->refCount) {
+    m_state.PrepareDisposal();  // the tree may be running
     if (std::atomic_ref<uint32_t>(*count).fetch_sub(1) == 1) {
       Memory::Free(count);
-      Sprig::DestroyTree(static_cast<Sprig::INode*>(expression->root));
+      m_state.Dispose(expression->root, &DestroyTree);
     }
   }
   Memory::Free(expression);
@@ -354,62 +404,6 @@ bool TryParseExpression(const char* text, char* messageBuffer, uint32_t bufferSi
     }
     return false;
   }
-}
-
-TlxSprigValue ExecuteText(Repository& repository, const char* text) {
-  if (text == nullptr) return InvalidValue();
-  const Sprig::CNodeHolder root = Sprig::Parse(CString(text), true);
-  Sprig::CTempValue result;
-  Sprig::CTempValue evaluated;
-  Sprig::EvaluateTree(GetScriptState(repository), root.Get(), evaluated.Get());
-  if (evaluated.Get().kind == Bravik::kSprigReference) {
-    Sprig::Assign(result.Get(), evaluated.Get());  // a resolved copy, never a Reference
-  } else {
-    result.Get() = evaluated.Take();  // a new String block passes on as it is
-  }
-  return result.Take();
-}
-
-namespace {
-// Out of line: its locals would otherwise make the scalar path build its value in memory.
-[[gnu::noinline]] Sprig::SValueWords EvaluateGenerally(CScriptState& state, const Sprig::INode* root) {
-  Sprig::CTempValue result;
-  Sprig::EvaluateTree(state, root, result.Get(), false);
-  return Sprig::ToWords(result.Take());
-}
-}  // namespace
-
-Sprig::SValueWords ExecuteExpression(Repository& repository, const TlxSprigExpression* expression) {
-  Sprig::Scalar scalar = Sprig::MakeScalar(Bravik::kSprigInvalid, 0);
-  if (expression != nullptr && expression->root != nullptr) {
-    CScriptState& state = GetScriptState(repository);
-    const auto* root = static_cast<const Sprig::INode*>(expression->root);
-    scalar = Sprig::EvaluateScalarTree(state, root);
-    if (scalar == Sprig::kNoScalar) return EvaluateGenerally(state, root);
-  }
-  return Sprig::ScalarWords(scalar);
-}
-
-TlxSprigValue GetVariableSilently(Repository& repository, const char* name) {
-  if (name == nullptr) return InvalidValue();
-  Sprig::CTempValue result;
-  GetScriptState(repository).GetVariable(CString(name), true, result.Get());
-  return result.Take();
-}
-
-bool VariableExists(Repository& repository, const char* name) {
-  // The state may be created here (member forms need its resolver); no variable is.
-  return name != nullptr && GetScriptState(repository).VariableExists(CString(name));
-}
-
-void* CreateNamespace(Repository& repository, const char* name) {
-  if (name == nullptr) return nullptr;
-  return &GetScriptState(repository).GetOrCreateNamespace(CString(name));
-}
-
-void ReleaseNamespace(Repository& repository, const char* name) {
-  CScriptState* state = FindScriptState(repository);
-  if (name != nullptr && state != nullptr) state->ReleaseNamespace(Bravik::CalculateHash(CString(name)));
 }
 
 }  // namespace Quorin

@@ -1,9 +1,12 @@
-// The script state of the Repository and what ties scripts to stored objects: the variable
-// stores bound to prototypes and instances (kept by the object's region), member reads of stored
-// objects, recorded names, host functions bound by the host, and the walks the interchange
-// writer needs. Stored References never outlive their target store: destroying a store (a
-// released namespace, a released instance, a dropped region) first turns every stored
-// Reference into it into Invalid.
+// The Repository's script binding: the script state (global variables, namespaces, bound
+// functions), the variable stores bound to prototypes and instances (kept by the object's
+// region), member reads of stored objects, recorded names, the records of host functions, the
+// parsed trees of stored script texts, and the export bodies of the scripts.
+//
+// Host functions may call any export while a script runs. Clear and shutdown are then refused
+// (the Repository checks IsRunning); everything else takes effect at once for the host, while
+// what the running script may still reach (stores, entries, parsed trees, paths) is disposed of
+// through the script state, which keeps it until the outermost script returns.
 #pragma once
 
 #include <algorithm>
@@ -12,37 +15,21 @@
 #include "capi/QuorinCAPI.h"
 #include "foundation/container/Array.h"
 #include "foundation/container/MapTree.h"
-#include "foundation/container/WeakTypeStorage.h"
 #include "repository/Repository.h"
 #include "sprig/ScriptState.h"
 #include "sprig/Value.h"
 
 namespace Quorin {
 
-// The Repository's script state, created on first use and destroyed with the index (clear,
-// shutdown). Raises std::bad_alloc.
-Sprig::CScriptState& GetScriptState(Repository& repository);
-// The state if one has been created, else null; never creates.
-Sprig::CScriptState* FindScriptState(const Repository& repository);
-
-// Binds a host function under `name` (first binding stays). Its record lives until shutdown or
-// clear, whichever comes first; a null function binds nothing.
-void BindHostFunction(Repository& repository, TlxSprigFunction function, const char* name);
-// Records of host functions alive (for tests).
-uint64_t CountHostFunctionRecords();
-
-namespace Sprig {
+class CText_Internal;
 
 // One object-bound store: a list of variables (kind 1 prototype, kind 2 instance) that is also
 // the node of its region's tree, keyed by object id.
-class CBoundStore : public Bravik::CWeakTypeList, public Bravik::TMapElement<uint32_t> {
+class CBoundStore : public Sprig::CWeakTypeList, public Bravik::TMapElement<uint32_t> {
  public:
-  CBoundStore(bool prototype, uint32_t id, CRegionValues& owner)
-      : CWeakTypeList(id, prototype ? Bravik::kStoragePrototype : Bravik::kStorageInstance),
-        values(&owner) {}
+  CBoundStore(bool prototype, uint32_t id, Sprig::CReferenceGuard& guard)
+      : Sprig::CWeakTypeList(id, prototype ? Bravik::kStoragePrototype : Bravik::kStorageInstance, &guard) {}
   bool IsPrototype() const { return GetKind() == Bravik::kStoragePrototype; }
-
-  CRegionValues* values;  // the region's collection that owns this store
 };
 
 // The bound stores of one region, by object id; created with the region's first bound store.
@@ -54,9 +41,9 @@ class CRegionValues {
   ~CRegionValues();
 
   CBoundStore* Find(bool prototype, uint32_t id) const;
-  CBoundStore& GetOrCreate(bool prototype, uint32_t id);
-  // Destroys one store (stored References into it become Invalid first); absent does nothing.
-  void Destroy(bool prototype, uint32_t id);
+  CBoundStore& GetOrCreate(bool prototype, uint32_t id, Sprig::CReferenceGuard& guard);
+  // Unlinks the store from the region; the caller disposes of it.
+  void Unlink(CBoundStore& store) { TreeOf(store.IsPrototype()).Erase(&store); }
   uint64_t GetCount() const { return m_prototypes.count + m_instances.count; }
 
   // Visits the prototype stores, then the instance stores, each in ascending id order, until
@@ -73,47 +60,112 @@ class CRegionValues {
   }
 
  private:
-  Bravik::TMapTree<uint32_t>& TreeOf(bool prototype) {
-    return prototype ? m_prototypes : m_instances;
-  }
-  const Bravik::TMapTree<uint32_t>& TreeOf(bool prototype) const {
-    return prototype ? m_prototypes : m_instances;
-  }
+  Bravik::TMapTree<uint32_t>& TreeOf(bool prototype) { return prototype ? m_prototypes : m_instances; }
+  const Bravik::TMapTree<uint32_t>& TreeOf(bool prototype) const { return prototype ? m_prototypes : m_instances; }
 
   Bravik::TMapTree<uint32_t> m_prototypes;
   Bravik::TMapTree<uint32_t> m_instances;
 };
 
-}  // namespace Sprig
+// The objects of the Repository as scripts see them.
+class CObjectResolver_Internal final : public Sprig::IObjectResolver {
+ public:
+  CObjectResolver_Internal(Repository& repository, Sprig::CReferenceGuard& guard)
+      : m_repository(repository), m_guard(guard) {}
+  Sprig::IWeakTypeStorage* GetBoundStore(bool prototype, uint32_t id, bool create) override;
+  Sprig::EMemberRead ReadMember(bool prototype, uint32_t id, uint32_t memberHash, TlxSprigValue& out) override;
+  void RecordName(uint32_t hash, const Bravik::IString& name) override;
+
+ private:
+  Repository& m_repository;
+  Sprig::CReferenceGuard& m_guard;
+};
+
+class CScriptBinding {
+ public:
+  explicit CScriptBinding(Repository& repository);
+  // The Repository releases every region first.
+  ~CScriptBinding();
+  CScriptBinding(const CScriptBinding&) = delete;
+  CScriptBinding& operator=(const CScriptBinding&) = delete;
+
+  Sprig::CScriptState& State() { return m_state; }
+  bool IsRunning() const { return m_state.IsRunning(); }
+
+  // ---- What the Repository tells (each may raise std::bad_alloc before changing anything) ----
+  // The region's bound stores and the parsed trees of its texts go (a drop or the region's end).
+  void ReleaseRegion(Region& region);
+  // The variables bound to an instance go before it is released.
+  void ReleaseInstance(Region& region, uint32_t instanceId);
+  // Every variable, namespace, function and host-function record goes (clear, shutdown); the
+  // regions have been released. Not while a script runs.
+  void Reset();
+
+  // ---- Host functions ----
+  // Binds under `name` unless it is bound already (the first binding stays; then nothing is
+  // allocated). The record lives as long as the binding. A null function or name does nothing.
+  void BindHostFunction(TlxSprigFunction function, const char* name);
+  uint64_t CountHostFunctionRecords() const;
+
+  // ---- Export bodies (texts are UTF-8; null arguments give the absent result) ----
+  TlxSprigValue ExecuteText(const char* text);
+  Sprig::SValueWords ExecuteExpression(const TlxSprigExpression* expression);
+  // Releases the handle's reference to the tree (the last one disposes of it) and frees the
+  // handle.
+  void FreeExpression(TlxSprigExpression* expression);
+  TlxSprigValue GetVariableSilently(const char* name);
+  bool VariableExists(const char* name);
+  void* CreateNamespace(const char* name);
+  void ReleaseNamespace(const char* name);
+
+  // Evaluates a stored text as a script into `value`: parsed on its first run, the tree kept with
+  // the text. Raises CSprigException for script errors.
+  void RunTextScript(CText_Internal& text, TlxSprigValue& value);
+
+ private:
+  void Expose(const TlxSprigValue& value);
+  void FreeHostFunctions(Bravik::TMapTree<uint32_t>& records);
+
+  Sprig::CScriptState m_state;
+  CObjectResolver_Internal m_resolver;
+  // Records of host functions: global ones by function key, the others by namespace hash.
+  Bravik::TMapTree<uint32_t> m_globalFunctions;
+  Bravik::TMapTree<uint32_t> m_namespaceFunctions;
+};
+
+// ---- Parsed expressions (the handles of TlxSprigParse) ------------------------------------------
+
+TlxSprigExpression* ParseExpression(const char* text);
+// Strict parse; false with the error's position and message (see TlxSprigTryParse).
+bool TryParseExpression(const char* text, char* messageBuffer, uint32_t bufferSize, uint32_t* position);
+// Takes one more reference to the handle's tree into a new handle (for holders that share it).
+TlxSprigExpression* ShareExpression(const TlxSprigExpression* expression);
 
 // ---- Walks for the interchange writer, each in ascending id order ------------------------------
 
 // visit(uint32_t variableId, TlxSprigValue&) over the global variables.
 template <typename F>
 void WalkGlobalVariables(Repository& repository, F&& visit) {
-  if (Sprig::CScriptState* state = FindScriptState(repository)) {
-    state->GetGlobals().Walk([&](uint32_t id, TlxSprigValue* value) { return visit(id, *value); });
-  }
+  repository.Scripts().State().GetGlobals().Walk([&](uint32_t id, TlxSprigValue* value) { return visit(id, *value); });
 }
 
-// visit(uint32_t namespaceId, Sprig::CNamespace&) over the named namespaces. Raises
-// std::bad_alloc before visiting anything.
+// visit(uint32_t namespaceId, Sprig::CNamespace&) over the named namespaces.
 template <typename F>
 void WalkNamespaces(Repository& repository, F&& visit) {
-  if (Sprig::CScriptState* state = FindScriptState(repository)) state->WalkNamespaces(visit);
+  repository.Scripts().State().WalkNamespaces(visit);
 }
 
 // visit(uint32_t variableId, TlxSprigValue&) over one store's variables, whatever its kind.
 // Raises std::bad_alloc (for a list store) before visiting anything.
 template <typename F>
-void WalkStoreVariables(const Bravik::IWeakTypeStorage& store, F&& visit) {
+void WalkStoreVariables(const Sprig::IWeakTypeStorage& store, F&& visit) {
   if (store.GetKind() == Bravik::kStorageNamespace) {
-    static_cast<const Bravik::CWeakTypeMap&>(store).Walk(
+    static_cast<const Sprig::CWeakTypeMap&>(store).Walk(
         [&](uint32_t id, TlxSprigValue* value) { return visit(id, *value); });
     return;
   }
   // A list keeps creation order: sort its entries by id first.
-  const auto& list = static_cast<const Bravik::CWeakTypeList&>(store);
+  const auto& list = static_cast<const Sprig::CWeakTypeList&>(store);
   struct SEntry {
     uint32_t id;
     TlxSprigValue* value;
@@ -124,37 +176,19 @@ void WalkStoreVariables(const Bravik::IWeakTypeStorage& store, F&& visit) {
     entries.Append(SEntry{id, value});
     return true;
   });
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const SEntry& a, const SEntry& b) { return a.id < b.id; });
+  std::stable_sort(entries.begin(), entries.end(), [](const SEntry& a, const SEntry& b) { return a.id < b.id; });
   for (const SEntry& entry : entries) {
     if (!visit(entry.id, *entry.value)) return;
   }
 }
 
-// visit(Sprig::CBoundStore&) over the bound stores of one region (kAllRegions: every region,
-// in region walk order): prototypes, then instances, each by ascending object id.
+// visit(CBoundStore&) over the bound stores of one region (kAllRegions: every region, in region
+// walk order): prototypes, then instances, each by ascending object id.
 template <typename F>
 void WalkBoundStores(Repository& repository, uint16_t regionId, F&& visit) {
   repository.ForEachRegion(regionId, [&](Region& region) {
     if (region.scriptValues != nullptr) region.scriptValues->Walk(visit);
   });
 }
-
-// ---- Export bodies (texts are UTF-8; null texts give the absent result) -----------------------
-
-TlxSprigExpression* ParseExpression(Repository& repository, const char* text);
-// Strict parse; false with the error's position and message (see TlxSprigTryParse).
-bool TryParseExpression(const char* text, char* messageBuffer, uint32_t bufferSize,
-                        uint32_t* position);
-// Releases the handle's reference to the tree and frees the handle; null does nothing.
-void FreeExpression(TlxSprigExpression* expression);
-// Takes one more reference to the handle's tree into a new handle (for holders that share it).
-TlxSprigExpression* ShareExpression(const TlxSprigExpression* expression);
-TlxSprigValue ExecuteText(Repository& repository, const char* text);
-Sprig::SValueWords ExecuteExpression(Repository& repository, const TlxSprigExpression* expression);
-TlxSprigValue GetVariableSilently(Repository& repository, const char* name);
-bool VariableExists(Repository& repository, const char* name);
-void* CreateNamespace(Repository& repository, const char* name);
-void ReleaseNamespace(Repository& repository, const char* name);
 
 }  // namespace Quorin

@@ -11,6 +11,10 @@
 
 namespace Quorin {
 
+namespace Sprig {
+class INode;
+}
+
 // Kinds of TlxScriptReference, ORDER SCRIPT_KIND.
 enum class EScriptKind : uint8_t { kNotSet, kTalvexSprig, kCustomScript };
 
@@ -38,6 +42,10 @@ class CText_Internal final : public IText, public TRepositoryItem<uint32_t> {
   uint32_t Close();
 
   Bravik::CString text;  // a view over the bytes in the region's byte pool
+  // The text as a script, parsed on its first run (null for an empty expression) and kept with
+  // the text: the script binding disposes of it when the text's region goes.
+  Sprig::INode* script = nullptr;
+  bool scriptParsed = false;
 
  private:
   uint32_t m_capacity;
@@ -80,6 +88,14 @@ const void* GetTextBytes(const Repository& repository, uint32_t id);
 const void* ResolveTextReference(const Repository& repository, uint32_t id);
 // The source text of a script reference; null for kind NotSet or an absent text.
 const void* ResolveScriptReference(const Repository& repository, const TlxScriptReference& reference);
+inline const void* ResolveScriptReference(const Repository& repository, const TlxScriptReference* reference) {
+  return reference != nullptr ? ResolveScriptReference(repository, *reference) : nullptr;
+}
+// The encoding of a text; 0 when absent.
+inline uint32_t GetTextEncoding(const Repository& repository, uint32_t id) {
+  const CText_Internal* text = FindText(repository, id);
+  return text != nullptr ? text->GetEncoding() : 0u;
+}
 
 // ---- Blobs --------------------------------------------------------------------------------------
 CBlob_Internal* FindBlob(const Repository& repository, uint32_t id);
@@ -90,6 +106,9 @@ CBlob_Internal* FindUnfilledBlob(const Repository& repository, uint32_t id);
 CBlob_Internal* CreateBlob(Repository& repository, uint32_t id, const void* bytes, uint32_t size);
 // The blob a reference of kind Blob names; null for other kinds.
 CBlob_Internal* ResolveBlobReference(const Repository& repository, const TlxReference& reference);
+inline CBlob_Internal* ResolveBlobReference(const Repository& repository, const TlxReference* reference) {
+  return reference != nullptr ? ResolveBlobReference(repository, *reference) : nullptr;
+}
 
 // ---- Walks --------------------------------------------------------------------------------------
 template <typename F>

@@ -4,6 +4,7 @@
 
 #include "foundation/memory/Memory.h"
 #include "foundation/string/Format.h"
+#include "foundation/system/Assert.h"
 #include "sprig/SprigException.h"
 #include "sprig/Value.h"
 
@@ -83,16 +84,18 @@ void SVariableName::Parse(const IString& name) {
 }
 
 void SFunctionName::Parse(const IString& name) {
-  CMutableString holder;
-  const char* text = Utf8Of(name, holder);
+  const char* text = Utf8Of(name, converted);
   const char* dot = std::strchr(text, '.');
   inNamespace = dot != nullptr;
   if (!inNamespace) {
     key = Bravik::CalculateHash(CString(text));
     return;
   }
-  AssignBytes(namespaceText, text, static_cast<size_t>(dot - text));
-  namespaceHash = Bravik::CalculateHash(namespaceText);
+  // The hash of the namespace part as if it were terminated, without copying it.
+  namespaceText = text;
+  namespaceLength = static_cast<uint64_t>(dot - text);
+  const char terminator = '\0';
+  namespaceHash = Bravik::UpdateHash(Bravik::UpdateHash(Bravik::kHashSeed, text, namespaceLength), &terminator, 1);
   key = Bravik::CalculateHash(CString(dot + 1));
 }
 
@@ -104,12 +107,28 @@ bool CFunctionTable::Bind(uint32_t key, const SprigCallable& callable) {
   return true;
 }
 
-void CScriptState::BindFunction(const SprigCallable& callable, const IString& name) {
+bool CScriptState::IsFunctionBound(const SFunctionName& name) const {
+  if (!name.inNamespace) return m_functions.Find(name.key) != nullptr;
+  const CNamespace* space = FindNamespace(name.namespaceHash);
+  return space != nullptr && space->functions.Find(name.key) != nullptr;
+}
+
+bool CScriptState::BindFunction(const SprigCallable& callable, const SFunctionName& name) {
+  if (IsFunctionBound(name)) return false;
+  if (!name.inNamespace) return m_functions.Bind(name.key, callable);
+  CNamespace* space = FindNamespace(name.namespaceHash);
+  if (space == nullptr) {
+    CMutableString spaceName;
+    AssignBytes(spaceName, name.namespaceText, name.namespaceLength);
+    space = &GetOrCreateNamespace(name.namespaceHash, spaceName);
+  }
+  return space->functions.Bind(name.key, callable);
+}
+
+bool CScriptState::BindFunction(const SprigCallable& callable, const IString& name) {
   SFunctionName parsed;
   parsed.Parse(name);
-  CFunctionTable& table =
-      parsed.inNamespace ? GetOrCreateNamespace(parsed.namespaceText).functions : m_functions;
-  table.Bind(parsed.key, callable);
+  return BindFunction(callable, parsed);
 }
 
 void CScriptState::CallFunction(const SFunctionName& name, const TlxSprigValue* arguments,
@@ -139,49 +158,65 @@ void CScriptState::CallFunction(const IString& name, const TlxSprigValue* argume
 // ---- Namespaces ----
 
 CNamespace* CScriptState::FindNamespace(uint32_t hash) const {
-  CNamespace* const* found = m_namespaces.Lookup(hash);
-  return found != nullptr ? *found : nullptr;
+  return static_cast<CNamespace*>(m_namespaces.Find(hash));
 }
 
-CNamespace& CScriptState::GetOrCreateNamespace(uint32_t hash) {
+CNamespace& CScriptState::GetOrCreateNamespace(uint32_t hash, const IString& name) {
   if (CNamespace* found = FindNamespace(hash)) return *found;
-  CNamespace* space = Memory::New<CNamespace>(Memory::PoolForAlignment(alignof(CNamespace)), hash);
-  try {
-    m_namespaces.Add(hash, space);
-  } catch (...) {
-    Memory::Delete(space);
-    throw;
-  }
+  Record(hash, name);
+  CNamespace* space = Memory::New<CNamespace>(Memory::PoolForAlignment(alignof(CNamespace)), hash, m_references);
+  m_namespaces.Insert(space, hash);
   return *space;
 }
 
 CNamespace& CScriptState::GetOrCreateNamespace(const IString& name) {
-  const uint32_t hash = Bravik::CalculateHash(name);
-  Record(hash, name);
-  return GetOrCreateNamespace(hash);
+  return GetOrCreateNamespace(Bravik::CalculateHash(name), name);
 }
 
 void CScriptState::ReleaseNamespace(uint32_t hash) {
   CNamespace* space = FindNamespace(hash);
   if (space == nullptr) return;
-  m_namespaces.Remove(hash);
-  // An empty store has no entry anything could refer to.
-  const Bravik::IWeakTypeStorage* dying = &space->variables;
-  if (space->variables.GetCount() != 0) {
-    InvalidateReferences([dying](const Bravik::IWeakTypeStorage* owner) { return owner == dying; });
-    if (m_resolver != nullptr) m_resolver->StoreDestroying(*dying);
-  }
-  Memory::Delete(space);
+  PrepareDisposal();
+  m_namespaces.Erase(space);
+  Dispose(space);
 }
 
 void CScriptState::Clear() {
+  BRAVIK_ASSERT(!IsRunning());
   m_globals.Clear();
   m_functions.Clear();
-  m_namespaces.Walk([](uint32_t, CNamespace* space) {
+  while (CNamespace* space = static_cast<CNamespace*>(m_namespaces.root)) {
+    m_namespaces.Erase(space);
     Memory::Delete(space);
-    return true;
-  });
-  m_namespaces.Free();
+  }
+  m_references.Collect();
+  m_deferred.Free();
+}
+
+// ---- Disposal ----
+
+void CScriptState::PrepareDisposal() {
+  if (m_running != 0 && m_deferred.Count() == m_deferred.Capacity()) {
+    m_deferred.Reserve(m_deferred.Capacity() < 8 ? 8 : 2 * m_deferred.Capacity());
+  }
+}
+
+void CScriptState::Dispose(void* object, void (*destroy)(void*)) {
+  if (m_running == 0) {
+    destroy(object);
+    m_references.CollectIfDue();
+    return;
+  }
+  // Cached variable look-ups must not find what is out of reach now.
+  Bravik::AdvanceStoreEntryGeneration();
+  m_deferred.Append(SDisposal{object, destroy});
+}
+
+void CScriptState::DisposeDeferred() {
+  // Destroying may not start scripts, but keep to the index in case the array changes.
+  for (uint64_t i = 0; i < m_deferred.Count(); ++i) m_deferred[i].destroy(m_deferred[i].object);
+  m_deferred.Free();
+  m_references.CollectIfDue();
 }
 
 // ---- Variables ----
@@ -190,14 +225,13 @@ void CScriptState::Record(uint32_t hash, const IString& text) {
   if (m_resolver != nullptr) m_resolver->RecordName(hash, text);
 }
 
-Bravik::IWeakTypeStorage* CScriptState::FindStore(const SVariableName& name, bool create) {
+IWeakTypeStorage* CScriptState::FindStore(const SVariableName& name, bool create) {
   if (name.scope == EVariableScope::kNamespace) {
     if (!create) {
       CNamespace* space = FindNamespace(name.scopeHash);
       return space != nullptr ? &space->variables : nullptr;
     }
-    Record(name.scopeHash, name.scopeText);
-    return &GetOrCreateNamespace(name.scopeHash).variables;
+    return &GetOrCreateNamespace(name.scopeHash, name.scopeText).variables;
   }
   if (!name.objectFound || m_resolver == nullptr) return nullptr;
   return m_resolver->GetBoundStore(name.scope == EVariableScope::kPrototype, name.objectId,
@@ -230,7 +264,7 @@ TlxSprigValue* CScriptState::VariableEntry(const SVariableName& name, bool silen
     Record(name.itemHash, name.itemText);
     return m_globals.GetOrCreate(name.itemHash);
   }
-  Bravik::IWeakTypeStorage* store = FindStore(name, true);
+  IWeakTypeStorage* store = FindStore(name, true);
   if (store == nullptr) {
     if (silent) return nullptr;
     Raise("Namespace %1 not found.", name.scopeText, kSprigErrorNoNamespace);
@@ -270,7 +304,7 @@ bool CScriptState::VariableExists(const IString& name) {
                                parsed.itemHash, scratch.Get());
     return result == EMemberRead::kRead || result == EMemberRead::kTypeUnreadable;
   }
-  const Bravik::IWeakTypeStorage* store = FindStore(parsed, false);
+  const IWeakTypeStorage* store = FindStore(parsed, false);
   return store != nullptr && store->Contains(parsed.itemHash);
 }
 

@@ -7,8 +7,10 @@
 #include <cstdint>
 
 #include "foundation/container/IdTable.h"
-#include "foundation/container/WeakTypeStorage.h"
+#include "foundation/container/MapTree.h"
+#include "foundation/memory/Memory.h"
 #include "foundation/string/String.h"
+#include "sprig/ValueStores.h"
 
 namespace Quorin::Sprig {
 
@@ -37,10 +39,11 @@ class CFunctionTable {
   Bravik::TIdTable<uint32_t, SprigCallable> m_table;
 };
 
-// A named namespace: its variables (id = the hash of its name) and its functions.
-struct CNamespace {
-  explicit CNamespace(uint32_t id) : variables(id, Bravik::kStorageNamespace) {}
-  Bravik::CWeakTypeMap variables;
+// A named namespace, the node of its state's tree keyed by the hash of its name: its variables
+// (whose store id is that hash) and its functions.
+struct CNamespace : Bravik::TMapElement<uint32_t> {
+  CNamespace(uint32_t id, CReferenceGuard& guard) : variables(id, Bravik::kStorageNamespace, &guard) {}
+  CWeakTypeMap variables;
   CFunctionTable functions;
 };
 
@@ -59,39 +62,13 @@ class IObjectResolver {
   virtual ~IObjectResolver() = default;
   // The value store bound to the object; created on first use when `create` is set. Null when
   // the object does not exist (or has no store and `create` is not set).
-  virtual Bravik::IWeakTypeStorage* GetBoundStore(bool prototype, uint32_t id, bool create) = 0;
+  virtual IWeakTypeStorage* GetBoundStore(bool prototype, uint32_t id, bool create) = 0;
   // Reads the first item of the member named by `memberHash` into `out`.
   virtual EMemberRead ReadMember(bool prototype, uint32_t id, uint32_t memberHash,
                                  TlxSprigValue& out) = 0;
   // A namespace or variable name used through text (for the interchange writer's name table).
   virtual void RecordName(uint32_t hash, const Bravik::IString& name) = 0;
-  // Called before the state destroys one of its stores (a released namespace), so that stored
-  // References into it from the object-bound stores can be turned into Invalid.
-  virtual void StoreDestroying(const Bravik::IWeakTypeStorage& /*store*/) {}
 };
-
-// True when `value` is itself a Reference to an entry of a store for which dying(store) holds.
-// A Reference chain never needs following here: every link is checked where it is stored.
-template <typename Dying>
-bool RefersInto(const TlxSprigValue& value, Dying& dying) {
-  if (value.kind != Bravik::kSprigReference) return false;
-  const auto* target = reinterpret_cast<const TlxSprigValue*>(static_cast<uintptr_t>(value.payload));
-  return target != nullptr && target->entryFlag == 1 &&
-         dying(Bravik::IWeakTypeStorage::OwnerOf(target));
-}
-
-// Turns every entry of `store` that refers into a dying store into Invalid, so that a stored
-// Reference never outlives its target. Allocates nothing.
-template <typename Store, typename Dying>
-void InvalidateReferencesIn(const Store& store, Dying&& dying) {
-  store.Walk([&](uint32_t, TlxSprigValue* value) {
-    if (RefersInto(*value, dying)) {
-      value->kind = Bravik::kSprigInvalid;
-      value->payload = 0;
-    }
-    return true;
-  });
-}
 
 enum class EVariableScope : uint8_t { kGlobal, kNamespace, kInstance, kPrototype };
 
@@ -113,12 +90,15 @@ struct SVariableName {
 };
 
 // A function name split at its first dot: `Sum` (global) or `Math.Sum` (function `Sum` of the
-// namespace `Math`).
+// namespace `Math`). Parsing allocates nothing for a UTF-8 name, whose text it then points into:
+// the name must outlive the parsed form.
 struct SFunctionName {
   bool inNamespace = false;
   uint32_t namespaceHash = 0;
   uint32_t key = 0;
-  Bravik::CMutableString namespaceText;
+  const char* namespaceText = nullptr;  // the bytes before the dot, not terminated
+  uint64_t namespaceLength = 0;
+  Bravik::CMutableString converted;  // the name as UTF-8 when it came in another encoding
 
   void Parse(const Bravik::IString& name);
 };
@@ -130,45 +110,58 @@ class CScriptState {
   CScriptState(const CScriptState&) = delete;
   CScriptState& operator=(const CScriptState&) = delete;
 
-  // Destroys every variable, namespace and bound function; the state stays usable.
+  // Destroys every variable, namespace and bound function; the state stays usable. Not while a
+  // script runs.
   void Clear();
 
   void SetObjectResolver(IObjectResolver* resolver) { m_resolver = resolver; }
-  IObjectResolver* GetObjectResolver() const { return m_resolver; }
+  // The guard of every store whose entries scripts reach, the object-bound ones included.
+  CReferenceGuard& References() { return m_references; }
 
-  Bravik::CWeakTypeMap& GetGlobals() { return m_globals; }
-  CFunctionTable& GetGlobalFunctions() { return m_functions; }
+  // ---- Running scripts ----
+  // Marks the evaluation of one script, at any nesting depth. What is disposed of while any
+  // script runs stays allocated until the outermost one returns: a host function the script
+  // calls may release anything the script still holds.
+  class CRunningScript {
+   public:
+    explicit CRunningScript(CScriptState& state) : m_state(state) { ++m_state.m_running; }
+    ~CRunningScript() {
+      if (--m_state.m_running == 0) m_state.DisposeDeferred();
+    }
+    CRunningScript(const CRunningScript&) = delete;
+    CRunningScript& operator=(const CRunningScript&) = delete;
+
+   private:
+    CScriptState& m_state;
+  };
+  bool IsRunning() const { return m_running != 0; }
+  // Room for one more disposal; call before taking the object out of reach. Raises
+  // std::bad_alloc and changes nothing.
+  void PrepareDisposal();
+  // Destroys the object, now or when the outermost running script returns; never raises.
+  // PrepareDisposal must have come first.
+  void Dispose(void* object, void (*destroy)(void*));
+  template <typename T>
+  void Dispose(T* object) {
+    Dispose(object, [](void* item) { Bravik::Memory::Delete(static_cast<T*>(item)); });
+  }
+
+  // ---- Variables and namespaces ----
+  CWeakTypeMap& GetGlobals() { return m_globals; }
   CNamespace* FindNamespace(uint32_t hash) const;
   // Finds or creates the namespace (recording its name).
   CNamespace& GetOrCreateNamespace(const Bravik::IString& name);
-  CNamespace& GetOrCreateNamespace(uint32_t hash);
-  // Destroys the namespace with its variables and functions; nothing when there is none. Stored
-  // References into its variables become Invalid first.
+  // Takes the namespace out of reach and disposes of it with its variables and functions;
+  // nothing when there is none. Raises std::bad_alloc with nothing changed.
   void ReleaseNamespace(uint32_t hash);
-  uint64_t GetNamespaceCount() const { return m_namespaces.Count(); }
+  uint64_t GetNamespaceCount() const { return m_namespaces.count; }
 
-  // Visits (hash, namespace) in ascending hash order until visit returns false. May raise
-  // std::bad_alloc before visiting anything.
+  // Visits (hash, namespace) in ascending hash order until visit returns false.
   template <typename F>
   bool WalkNamespaces(F&& visit) {
-    return m_namespaces.WalkAscending(
-        [&](uint32_t hash, CNamespace* space) { return visit(hash, *space); });
-  }
-
-  // Visits the global store and every namespace's store, in no particular order, without
-  // allocating (usable while stores are being destroyed).
-  template <typename F>
-  void ForEachStore(F&& visit) {
-    visit(m_globals);
-    m_namespaces.Walk([&](uint32_t, CNamespace*& space) {
-      visit(space->variables);
-      return true;
+    return m_namespaces.Walk([&](Bravik::TMapElement<uint32_t>* node) {
+      return visit(node->key, *static_cast<CNamespace*>(node));
     });
-  }
-  // Invalidates the References in the state's own stores that point into a dying store.
-  template <typename Dying>
-  void InvalidateReferences(Dying&& dying) {
-    ForEachStore([&](const Bravik::CWeakTypeMap& store) { InvalidateReferencesIn(store, dying); });
   }
 
   // `out` becomes a Reference to the variable (created as Integer 0 when missing), or a member's
@@ -182,8 +175,12 @@ class CScriptState {
   // Never creates anything.
   bool VariableExists(const Bravik::IString& name);
 
-  // The first binding of a name stays. A dotted name creates its namespace.
-  void BindFunction(const SprigCallable& callable, const Bravik::IString& name);
+  // ---- Functions ----
+  // Binds unless the name is bound already (the first binding stays): true when it bound. A
+  // dotted name creates its namespace. A name that is bound already allocates nothing.
+  bool BindFunction(const SprigCallable& callable, const SFunctionName& name);
+  bool BindFunction(const SprigCallable& callable, const Bravik::IString& name);
+  bool IsFunctionBound(const SFunctionName& name) const;
   // `out` becomes the function's result, Invalid when no function has the name (no error).
   void CallFunction(const SFunctionName& name, const TlxSprigValue* arguments, uint64_t count,
                     TlxSprigValue& out);
@@ -191,14 +188,25 @@ class CScriptState {
                     TlxSprigValue& out);
 
  private:
-  Bravik::IWeakTypeStorage* FindStore(const SVariableName& name, bool create);
+  struct SDisposal {
+    void* object;
+    void (*destroy)(void*);
+  };
+
+  CNamespace& GetOrCreateNamespace(uint32_t hash, const Bravik::IString& name);
+  IWeakTypeStorage* FindStore(const SVariableName& name, bool create);
   void ReadMember(const SVariableName& name, bool silent, TlxSprigValue& out);
   void Record(uint32_t hash, const Bravik::IString& text);
+  void DisposeDeferred();
 
-  Bravik::CWeakTypeMap m_globals{Bravik::kGlobalStorageId, Bravik::kStorageNamespace};
+  // First: the stores below hand it their leaving entries until they are gone.
+  CReferenceGuard m_references;
+  CWeakTypeMap m_globals{Bravik::kGlobalStorageId, Bravik::kStorageNamespace, &m_references};
   CFunctionTable m_functions;
-  Bravik::TIdTable<uint32_t, CNamespace*> m_namespaces;
+  Bravik::TMapTree<uint32_t> m_namespaces;  // CNamespace
   IObjectResolver* m_resolver = nullptr;
+  uint32_t m_running = 0;
+  Bravik::TArray<SDisposal> m_deferred;
 };
 
 }  // namespace Quorin::Sprig

@@ -206,8 +206,15 @@ TlxSprigValue* ResolveForWrite(TlxSprigValue& value) {
   TlxSprigValue* current = &value;
   for (uint32_t hop = 0; current->kind == kSprigReference; ++hop) {
     if (hop == kMaxReferenceHops) return nullptr;
-    current = reinterpret_cast<TlxSprigValue*>(static_cast<uintptr_t>(current->payload));
-    if (current == nullptr) return nullptr;
+    TlxSprigValue* next = reinterpret_cast<TlxSprigValue*>(static_cast<uintptr_t>(current->payload));
+    if (next == nullptr) return nullptr;
+    // A variable that refers to one that has left its store is Invalid: the write goes to it.
+    if (IsLeftEntry(*next)) {
+      if (current->entryFlag != 1) return nullptr;
+      Release(*current);
+      return current;
+    }
+    current = next;
   }
   return current;
 }
@@ -302,8 +309,10 @@ void Assign(TlxSprigValue& destination, const TlxSprigValue& source) {
 }
 
 void MakeReference(TlxSprigValue& destination, const TlxSprigValue* target) {
-  const TlxSprigValue* resolved = target != nullptr ? &Resolve(*target) : &kBrokenValue;
-  if (resolved == &kBrokenValue) {
+  // Resolved as for a write: a variable that refers to one that left its store is the end of
+  // its chain (and Invalid from now on), so an assignment through the Reference writes it.
+  const TlxSprigValue* resolved = target != nullptr ? ResolveForWrite(*const_cast<TlxSprigValue*>(target)) : nullptr;
+  if (resolved == nullptr || resolved->kind > kSprigInvalid) {
     SetInvalid(destination);
     return;
   }

@@ -6,17 +6,10 @@
 #include <bit>
 #include <cstdint>
 
-#include "foundation/container/WeakTypeStorage.h"
 #include "foundation/string/String.h"
+#include "sprig/ValueStores.h"
 
 namespace Quorin::Sprig {
-
-using Bravik::kSprigBoolean;
-using Bravik::kSprigFloat;
-using Bravik::kSprigInteger;
-using Bravik::kSprigInvalid;
-using Bravik::kSprigReference;
-using Bravik::kSprigString;
 
 constexpr uint32_t kMaxReferenceHops = 16;
 // Single-precision constant nearest 1e-6: floats closer than this compare equal.

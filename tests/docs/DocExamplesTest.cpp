@@ -50,16 +50,16 @@ std::string Show(TlxSprigValue value) {
   char text[32];
   float number = 0;
   switch (value.kind) {
-    case Bravik::kSprigBoolean: return value.payload != 0 ? "true" : "false";
-    case Bravik::kSprigInteger: return std::to_string(static_cast<int32_t>(value.payload));
-    case Bravik::kSprigFloat:
+    case Quorin::Sprig::kSprigBoolean: return value.payload != 0 ? "true" : "false";
+    case Quorin::Sprig::kSprigInteger: return std::to_string(static_cast<int32_t>(value.payload));
+    case Quorin::Sprig::kSprigFloat:
       std::memcpy(&number, &value.payload, sizeof number);
       for (int digits = 1; digits <= 9; ++digits) {  // the shortest text that reads back
         std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(number));
         if (std::strtof(text, nullptr) == number) break;
       }
       return std::string(text) + (std::strpbrk(text, ".ein") == nullptr ? ".0" : "");
-    case Bravik::kSprigString: {
+    case Quorin::Sprig::kSprigString: {
       std::string shown = "\"";
       for (const char* c = reinterpret_cast<const char*>(value.payload); *c != 0; ++c) {
         shown += *c == '"' ? std::string("\\\"") : std::string(1, *c);
@@ -78,12 +78,11 @@ std::string ErrorOf(const std::string& text) {
   const Bravik::CString source(text.c_str());
   const char* kind = "syntax error";
   try {
-    DestroyTree(Parse(source, false));
+    Parse(source, false);
     kind = "error";
-    SprigTest::CTree tree(Parse(source, true));
+    const CNodeHolder tree = Parse(source, true);
     CTempValue result;
-    if (tree.Get() != nullptr)
-      EvaluateTree(Quorin::GetScriptState(*Quorin::Repository::Get()), tree.Get(), result.Get());
+    if (tree.Get() != nullptr) EvaluateTree(Quorin::Repository::Get()->Scripts().State(), tree.Get(), result.Get());
   } catch (const Quorin::CSprigException& error) {
     return std::string(kind) + " " + std::to_string(error.GetCode()) + " at " +
            std::to_string(error.GetPosition()) + ": " + static_cast<const char*>(error.GetMessage().GetData());

@@ -47,8 +47,8 @@ inline void Script(const char* text) {
 inline void MakeReferenceVariable(const char* name, const char* target) {
   Quorin::Repository& repository = *Quorin::Repository::Get();
   TlxSprigValue targetValue = Quorin::Sprig::MakeInvalidValue();
-  Quorin::GetScriptState(repository).GetVariable(Bravik::CString(target), false, targetValue);
-  TlxSprigValue* variable = Quorin::GetScriptState(repository).GetGlobals().GetOrCreate(Bravik::CString(name));
+  repository.Scripts().State().GetVariable(Bravik::CString(target), false, targetValue);
+  TlxSprigValue* variable = repository.Scripts().State().GetGlobals().GetOrCreate(Bravik::CString(name));
   Quorin::Sprig::MakeReference(*variable, &Quorin::Sprig::Resolve(targetValue));
 }
 
@@ -95,7 +95,7 @@ inline void BuildRichRepository() {
   for (const auto& [name, target] : {std::pair{"rn", "ns:v"}, {"ri", "0x20:iv"}, {"rp", "$0x10:pv"}, {"rg", "g"}}) {
     MakeReferenceVariable(name, target);
   }
-  TlxSprigValue* nothing = Quorin::GetScriptState(*Quorin::Repository::Get()).GetGlobals().GetOrCreate(Bravik::CString("nothing"));
+  TlxSprigValue* nothing = Quorin::Repository::Get()->Scripts().State().GetGlobals().GetOrCreate(Bravik::CString("nothing"));
   Quorin::Sprig::SetInvalid(*nothing);
 }
 

@@ -252,24 +252,6 @@ TEST_F(ObjectTest, WalksSeeEachKindInPoolOrderAndADropTakesOnlyItsOwnItems) {
   EXPECT_EQ(collect(0, true), (std::vector<uint32_t>{7, 4, 6}));
 }
 
-// The script unit hears of every released instance whose region holds script values.
-TEST_F(ObjectTest, ReleaseTellsTheScriptValuesOfTheRegion) {
-  static std::vector<std::pair<Sprig::CRegionValues*, uint32_t>> calls;
-  ScriptHooks& hooks = GetScriptHooks();
-  const ScriptHooks saved = hooks;
-  hooks.releaseInstanceValues = [](Sprig::CRegionValues* values, uint32_t id) { calls.emplace_back(values, id); };
-  int marker = 0;
-  auto* values = reinterpret_cast<Sprig::CRegionValues*>(&marker);
-  for (const uint32_t id : {12u, 13u}) {  // no values in the region at first: nothing to tell
-    Repo().FindRegion(0)->scriptValues = id == 13 ? values : nullptr;
-    TlxCreateEmptyInstance(id, 1, 1, kNoId32);
-    TlxReleaseInstance(id);
-  }
-  EXPECT_EQ(calls, (std::vector<std::pair<Sprig::CRegionValues*, uint32_t>>{{values, 13}}));
-  Repo().FindRegion(0)->scriptValues = nullptr;
-  hooks = saved;
-}
-
 // Allocation N fails for N = 1, 2, ... while instances are made in fresh regions (pools, chunks
 // and blocks to get): each attempt makes whole instances or leaves nothing half-linked.
 TEST_F(ObjectTest, FailedAllocationsLeaveNoHalfMadeInstance) {

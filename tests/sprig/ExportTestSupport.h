@@ -13,7 +13,7 @@ inline uint32_t Hash(const char* name) { return TlxCalculateTextId(name); }
 // Describes a returned value and frees its String block the way a host does.
 inline std::string Take(TlxSprigValue value) {
   std::string described = Describe(value);
-  if (value.kind == Bravik::kSprigString) BrvFree(reinterpret_cast<void*>(value.payload));
+  if (value.kind == Quorin::Sprig::kSprigString) BrvFree(reinterpret_cast<void*>(value.payload));
   return described;
 }
 

@@ -12,6 +12,26 @@ namespace {
 
 using namespace Bravik;
 
+// The stores' own record and policy: kind 4 owns a text block, which the store frees.
+constexpr uint8_t kSprigInteger = 2;
+constexpr uint8_t kSprigString = 4;
+struct TlxSprigValue {
+  uint64_t payload;
+  uint8_t kind;
+  uint8_t entryFlag;
+};
+struct SPolicy {
+  using Record = TlxSprigValue;
+  static void Initialize(TlxSprigValue& value) { value = TlxSprigValue{0, kSprigInteger, 1}; }
+  static void Release(TlxSprigValue& value) {
+    if (value.kind == kSprigString) Memory::Free(reinterpret_cast<void*>(value.payload));
+    value = TlxSprigValue{0, 5, 1};
+  }
+};
+using IWeakTypeStorage = TWeakTypeStorage<SPolicy>;
+using CWeakTypeMap = TWeakTypeMap<SPolicy>;
+using CWeakTypeList = TWeakTypeList<SPolicy>;
+
 void StoreString(TlxSprigValue* value, const char* text) {
   const size_t size = std::strlen(text) + 1;
   void* block = Memory::Allocate(size, Memory::kObjectPool);
@@ -39,7 +59,7 @@ TEST_P(ValueStoreTest, EntryIsCreatedOnceAsIntegerZeroAndFoundByIdOrName) {
   EXPECT_EQ(value->kind, kSprigInteger);
   EXPECT_EQ(value->payload, 0u);
   EXPECT_EQ(value->entryFlag, 1);
-  EXPECT_EQ(IWeakTypeStorage::OwnerOf(value), m_store.get());
+  EXPECT_EQ(IWeakTypeStorage::EntryOf(*value).owner, m_store.get());
   EXPECT_EQ(reinterpret_cast<uintptr_t>(value) % 8, 0u) << "8-byte payloads need 8-byte entries";
   value->payload = 77;
   EXPECT_EQ(m_store->GetOrCreate(42u), value);

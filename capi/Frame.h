@@ -2,16 +2,20 @@
 // other than the two start-up functions is a one-line forward through Guard:
 //
 //   QUORIN_API TlxObject* TlxGetPrototype(uint32_t id) {
-//     return Quorin::Guard<TlxObject*>(nullptr, [&](Quorin::Repository& r) { return ...; });
+//     return Guard<TlxObject*>(nullptr, [=](Repository& r) { return Quorin::FindPrototype(r, id); });
 //   }
 //   QUORIN_API void TlxReleaseInstance(uint32_t id) {
-//     Quorin::Guard([&](Quorin::Repository& r) { ...; });
+//     Guard([=](Repository& r) { Quorin::ReleaseInstance(r, id); });
 //   }
+//
+// Each capi file opens with an "// Exports:" line, brings in Guard and Repository with using
+// declarations, qualifies everything else with Quorin:: and captures by value.
 //
 // - Not started, or after shutdown: the body does not run; the absent result is returned.
 // - std::bad_alloc ("bad allocation") leaves the export towards the host.
 // - Any other exception becomes the absent result.
-// Null handle arguments are the body's to check (they give the absent result as well).
+// Null arguments are checked by the unit that owns the operation, never here (they give the
+// absent result as well).
 // GuardAnyTime is for the few exports that work without a Repository (TlxCalculateTextId);
 // start-up (StartLibrary) catches everything itself.
 #pragma once
