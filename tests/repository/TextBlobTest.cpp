@@ -60,16 +60,6 @@ TEST_F(TextBlobTest, TextsKeepCopiesOfTheirTerminatedBytesAndEncoding) {
   EXPECT_EQ(TlxGetTextEncoding(11), 1u);
 }
 
-// Texts share the region's 1024-byte blocks until one does not fit; longer ones get their own
-// block. Every text, short or long, must read back whole (ASan checks the edges).
-TEST_F(TextBlobTest, TextsAroundAndBeyondThePoolBlockReadBackWhole) {
-  const size_t sizes[] = {1, 10, 1000, 1022, 1023, 1024, 1025, 3000, 5, 70000, 512, 511};
-  for (uint32_t i = 0; i < std::size(sizes); ++i) TlxCreateText(i, std::string(sizes[i] - 1, char('a' + i)).c_str());
-  for (uint32_t i = 0; i < std::size(sizes); ++i) {
-    EXPECT_EQ(std::string(static_cast<const char*>(TlxGetText(i))), std::string(sizes[i] - 1, char('a' + i)));
-  }
-}
-
 // A text of a given capacity is terminated from the start and appends only what fits with its
 // terminator; a text made whole is filled and refuses appends; Close ends appending.
 TEST_F(TextBlobTest, TextsFilledPieceByPieceKeepRoomForTheirTerminator) {
