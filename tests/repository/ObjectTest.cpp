@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -147,12 +149,11 @@ TEST_F(ObjectTest, DataBlocksLiveInTheObjectsRegion) {
 }
 
 void ExpectMembersAbsent(TlxObject* object) {
-  for (const void* member : {TlxGetCMember(object, 0), TlxGetConstCMember(object, 0), TlxGetTMember(object, 0),
-                             TlxGetConstTMember(object, 0), TlxGetCMemberByName(object, "m0"),
-                             TlxGetConstCMemberByName(object, "m0"), TlxGetTMemberByName(object, "t0"),
-                             TlxGetConstTMemberByName(object, "t0")}) {
-    EXPECT_EQ(member, nullptr);
-  }
+  const std::initializer_list<const void*> members = {
+      TlxGetCMember(object, 0), TlxGetConstCMember(object, 0), TlxGetTMember(object, 0), TlxGetConstTMember(object, 0),
+      TlxGetCMemberByName(object, "m0"), TlxGetConstCMemberByName(object, "m0"), TlxGetTMemberByName(object, "t0"),
+      TlxGetConstTMemberByName(object, "t0")};
+  for (const void* member : members) EXPECT_EQ(member, nullptr);
 }
 
 TEST_F(ObjectTest, MembersByOffsetAndByName) {
