@@ -26,11 +26,10 @@ std::vector<uint8_t> Encoded(const std::basic_string<Char>& text) {
   return Bytes(text.c_str(), sizeof(Char) * (text.size() + 1));
 }
 
-// The CRC runs over the terminator too, from 0xFFFFFFFF without the final inversion; it is pure,
-// so it answers before start-up and after shutdown as well.
-TEST(TextId, IsTheCrcOverTheTerminatedBytesAtAnyTime) {
+// The CRC over the terminated bytes (values: StringDifferentialTest); it is pure, so it answers
+// before start-up and after shutdown as well.
+TEST(TextId, IsTheNameHashAtAnyTime) {
   EXPECT_EQ(TlxCalculateTextId("abc"), 0x58A297AFu);
-  EXPECT_EQ(TlxCalculateTextId(""), 0x2D02EF8Du ^ 0x00FFFFFFu);  // one zero byte
   EXPECT_EQ(TlxCalculateTextId(nullptr), 0u);
   ASSERT_TRUE(StartLibrary());
   TlxShutdown();
