@@ -245,21 +245,6 @@ TEST_F(Connections, FirstFalseConditionDecidesAndOutcomesRunInOrder) {
   TlxFreeResolvedConnection(paths);
 }
 
-// The condition's text (id 1) lives in a region that is dropped and then made anew, under the
-// same id, with other text: the cached parse must not be reused.
-TEST_F(Connections, ReplacedScriptTextIsParsedAgain) {
-  for (const char* condition : {"1", "0"}) {
-    const uint16_t region = TlxBeginRegion();
-    StoryBuilder builder;
-    void** paths = TlxResolveConnectionWithIndirections(
-        Object(builder.Connection({builder.Part(PrototypeRef(builder.Node()), condition, kSprig)})));
-    EXPECT_EQ(TlxResolveConnectionConditions(paths[0]), condition[0] == '1');
-    TlxFreeResolvedConnection(paths);
-    TlxEndRegion();
-    TlxDropRegionData(region);
-  }
-}
-
 // After a first step has parsed the scripts, a step allocates only the paths it hands out: each
 // path and its entries, and the result array.
 TEST_F(Connections, StepAllocatesOnlyThePaths) {

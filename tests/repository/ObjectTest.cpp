@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -146,20 +148,24 @@ TEST_F(ObjectTest, DataBlocksLiveInTheObjectsRegion) {
   EXPECT_EQ(Bytes(TlxCreateInstanceFromPrototype(3, 1)->classData, 13), Bytes(data, 13));
 }
 
-void ExpectMembersAbsent(TlxObject* object);
+void ExpectMembersAbsent(TlxObject* object) {
+  const std::initializer_list<const void*> members = {
+      TlxGetCMember(object, 0), TlxGetConstCMember(object, 0), TlxGetTMember(object, 0), TlxGetConstTMember(object, 0),
+      TlxGetCMemberByName(object, "m0"), TlxGetConstCMemberByName(object, "m0"), TlxGetTMemberByName(object, "t0"),
+      TlxGetConstTMemberByName(object, "t0")};
+  for (const void* member : members) EXPECT_EQ(member, nullptr);
+}
 
 TEST_F(ObjectTest, MembersByOffsetAndByName) {
   TlxObject* object = MakeFilledPrototype(1, 0);
   auto* classData = static_cast<uint8_t*>(object->classData);
   auto* templateData = static_cast<uint8_t*>(object->templateData);
-  EXPECT_EQ(TlxGetCMember(object, 5), classData + 5);
-  EXPECT_EQ(TlxGetConstCMember(object, 5), classData + 5);
-  EXPECT_EQ(TlxGetTMember(object, 4), templateData + 4);
-  EXPECT_EQ(TlxGetConstTMember(object, 4), templateData + 4);
-  EXPECT_EQ(TlxGetCMemberByName(object, "m2"), classData + 5);
-  EXPECT_EQ(TlxGetConstCMemberByName(object, "m1"), classData + 4);
-  EXPECT_EQ(TlxGetTMemberByName(object, "t1"), templateData + 4);
-  EXPECT_EQ(TlxGetConstTMemberByName(object, "t0"), templateData);
+  const std::pair<const void*, const void*> cases[] = {
+      {TlxGetCMember(object, 5), classData + 5},      {TlxGetConstCMember(object, 5), classData + 5},
+      {TlxGetTMember(object, 4), templateData + 4},   {TlxGetConstTMember(object, 4), templateData + 4},
+      {TlxGetCMemberByName(object, "m2"), classData + 5}, {TlxGetConstCMemberByName(object, "m1"), classData + 4},
+      {TlxGetTMemberByName(object, "t1"), templateData + 4}, {TlxGetConstTMemberByName(object, "t0"), templateData}};
+  for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
   for (const char* name : {"nope", "t0", static_cast<const char*>(nullptr)}) EXPECT_EQ(TlxGetCMemberByName(object, name), nullptr);
   EXPECT_EQ(TlxGetTMemberByName(object, "m0"), nullptr);
   ExpectMembersAbsent(TlxCreatePrototype(2, 10, 20));  // nothing attached
@@ -282,16 +288,6 @@ TEST_F(ObjectTest, FailedAllocationsLeaveNoHalfMadeInstance) {
   }
 }
 
-void ExpectMembersAbsent(TlxObject* object) {
-  EXPECT_EQ(TlxGetCMember(object, 0), nullptr);
-  EXPECT_EQ(TlxGetConstCMember(object, 0), nullptr);
-  EXPECT_EQ(TlxGetTMember(object, 0), nullptr);
-  EXPECT_EQ(TlxGetConstTMember(object, 0), nullptr);
-  EXPECT_EQ(TlxGetCMemberByName(object, "m0"), nullptr);
-  EXPECT_EQ(TlxGetConstCMemberByName(object, "m0"), nullptr);
-  EXPECT_EQ(TlxGetTMemberByName(object, "t0"), nullptr);
-  EXPECT_EQ(TlxGetConstTMemberByName(object, "t0"), nullptr);
-}
 
 // Every object export before start-up and after shutdown: absent results, nothing allocated.
 void ExpectObjectExportsAbsent() {

@@ -11,6 +11,7 @@
 #include "capi/QuorinCAPI.h"
 #include "repository/ReferenceLists.h"
 #include "tests/repository/ItemTestSupport.h"
+#include "tests/repository/StoryBuilder.h"
 
 namespace {
 
@@ -20,16 +21,6 @@ using namespace Quorin;
 constexpr uint32_t kNoId = 0xFFFFFFFF, kRefused = 0xFFFF;
 
 enum : uint8_t { kNotSet, kPrototype, kInstance, kListPrototype, kListInstance, kBlob };
-
-std::vector<uint64_t> Entries(const TlxReferenceList* list) {
-  std::vector<uint64_t> out;
-  for (uint32_t i = 0; i < list->count; ++i) {
-    TlxReference entry;
-    std::memcpy(&entry, reinterpret_cast<const uint8_t*>(list->entries) + 5 * i, 5);
-    out.push_back(uint64_t{entry.kind} << 32 | entry.id);
-  }
-  return out;
-}
 
 using ReferenceListTest = LibraryTest;
 
@@ -42,7 +33,7 @@ TEST_F(ReferenceListTest, ListPrototypesSealWhenFull) {
   EXPECT_EQ(TlxAddReference(list, &refs[0]), 0u);
   EXPECT_EQ(TlxAddReference(list, &refs[1]), 1u);
   EXPECT_EQ(TlxAddReference(list, &refs[2]), kRefused);
-  EXPECT_EQ(Entries(list), (std::vector<uint64_t>{uint64_t{kPrototype} << 32 | 10, uint64_t{kInstance} << 32 | 11}));
+  EXPECT_EQ(Entries(list), (EntryList{{10, kPrototype}, {11, kInstance}}));
   TlxReferenceList* filled = TlxCreateListPrototype(4, refs, 3);
   EXPECT_TRUE(filled->count == 3 && filled->capacity == 3 && filled->entries != refs);
   EXPECT_EQ(std::memcmp(filled->entries, refs, 15), 0);

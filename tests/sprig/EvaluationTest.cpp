@@ -1,6 +1,7 @@
 // Evaluation: order of operands, steps, assignments, the errors of operator nodes, depth and
 // stack use, running out of memory, and the scalar evaluation of pure expressions against the
 // general one.
+// The examples of docs/sprig.md run as tests too (DocExamplesTest); the cases here are the others.
 #include <random>
 #include <string>
 
@@ -18,8 +19,7 @@ TEST_P(EvaluationCase, Outcome) { Check(); }
 const SCase kOrder[] = {
     {"x = 1, x++ + x", "Integer 3"}, {"x = 1, ++x + x", "Integer 4"}, {"x = 1.5, x-- + x", "Float 2"},
     {"5++", "Integer 5"}, {"true || ++x, ++x || true, x", "Integer 2"},
-    {"false && x++, x++ && false, x", "Integer 2"}, {"x = 5, x + 1", "Integer 6"},
-    {"x = 1, x = x + 1, x * 10", "Integer 20"}, {"(x = 5) + 1", "Integer 6"},
+    {"false && x++, x++ && false, x", "Integer 2"}, {"x = 1, x = x + 1, x * 10", "Integer 20"},
     {"x = \"abc\", x += 1", "Integer 1"}, {"x = \"abc\", x += \"d\", x", "String abcd"},
     {"x = \"ab\", x = x", "String ab"}, {"y = 7, x = y, y = 1, x", "Integer 7"},
     {"ns:gold = 12, ns:gold >= 10 && !ns:done", "Boolean true"}, {"{Nope.Fn 1}", "Invalid"},
@@ -27,15 +27,11 @@ const SCase kOrder[] = {
      "Integer 25"}};
 
 const SCase kErrors[] = {
-    {"-", "E8@0 Missing right hand side of \"a - b\"."},
-    {"1 -", "E8@2 Missing right hand side of \"a - b\"."}, {"!", "E8@0 Missing operant of \"!a\"."},
+    {"-", "E8@0 Missing right hand side of \"a - b\"."}, {"1 -", "E8@2 Missing right hand side of \"a - b\"."},
     {"++", "E8@0 Missing operant of \"++a\"."}, {"a ~ b", "E9@2 operator \"~\" is unary."},
-    {"+ 5", "E8@0 Missing right hand side of \"a + b\"."},
     {", 7", "E8@0 Missing right hand side of \"a , b\"."},
     {"x = 4, y +", "E8@9 Missing right hand side of \"a + b\"."},
-    {"5 = 3", "E0@0 Trying to assign to a const value."},
-    {"{Math.Sum 1} = 2", "E0@11 Trying to assign to a const value."},
-    {"a = b = 1", "E0@2 Trying to assign to a const value."}};
+    {"{Math.Sum 1} = 2", "E0@11 Trying to assign to a const value."}};
 
 INSTANTIATE_TEST_SUITE_P(Order, EvaluationCase, testing::ValuesIn(kOrder), CaseName);
 INSTANTIATE_TEST_SUITE_P(Errors, EvaluationCase, testing::ValuesIn(kErrors), CaseName);

@@ -1,8 +1,6 @@
-// Script state: namespaces, function tables, disposal while scripts run, object forms without a
+// Script state: function names, disposal while scripts run, object forms without a
 // resolver.
-#include <algorithm>
 #include <string>
-#include <vector>
 
 #include "tests/sprig/SprigTestSupport.h"
 
@@ -11,35 +9,16 @@ namespace {
 using namespace SprigTest;
 using Bravik::CString;
 
-void ReturnFirst(const SprigCallable&, TlxSprigValue& r, const TlxSprigValue*, uint64_t) { SetString(r, "first"); }
 void ReturnContext(const SprigCallable& self, TlxSprigValue& r, const TlxSprigValue*, uint64_t) {
   SetInteger(r, static_cast<int32_t>(self.context));
 }
 
 uint32_t Hash(const char* name) { return Bravik::CalculateHash(CString(name)); }
 
-TEST_F(SprigFixture, NamespacesWalkInHashOrderAndGoWithTheirFunctions) {
-  Run("b:x = 1, a:x = 1, zz:x = 1, q:q = 1");
-  state.BindFunction(SprigCallable{&ReturnContext, 1}, CString("a.F"));
-  std::vector<uint32_t> hashes;
-  state.WalkNamespaces([&](uint32_t hash, CNamespace& space) {
-    EXPECT_EQ(space.variables.GetId(), hash);
-    return hashes.push_back(hash), true;
-  });
-  EXPECT_EQ(hashes.size(), 4u);
-  EXPECT_TRUE(std::is_sorted(hashes.begin(), hashes.end()));
-  state.ReleaseNamespace(Hash("a"));
-  state.ReleaseNamespace(Hash("a"));  // nothing left: no effect
-  EXPECT_EQ(Run("{a.F}"), "Invalid");
-  EXPECT_EQ(state.GetNamespaceCount(), 3u);
-}
-
-TEST_F(SprigFixture, TheFirstBindingOfANameStays) {
-  EXPECT_TRUE(state.BindFunction(SprigCallable{&ReturnFirst, 0}, CString("Math.Min")));
-  EXPECT_FALSE(state.BindFunction(SprigCallable{&ReturnContext, 0}, CString("Math.Min")));
+// A dotted name splits at its first dot: function B.C of namespace A.
+TEST_F(SprigFixture, BindingSplitsTheNameAtTheFirstDot) {
   EXPECT_TRUE(state.BindFunction(SprigCallable{&ReturnContext, 42}, CString("A.B.C")));
-  EXPECT_EQ(Run("{Math.Min 1}"), "String first");
-  EXPECT_EQ(Run("{A.B.C}"), "Integer 42");  // function B.C of namespace A
+  EXPECT_EQ(Run("{A.B.C}"), "Integer 42");
   EXPECT_NE(state.FindNamespace(Hash("A")), nullptr);
   EXPECT_EQ(Run("{Missing.Fn}"), "Invalid");
   EXPECT_EQ(state.FindNamespace(Hash("Missing")), nullptr);

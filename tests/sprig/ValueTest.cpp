@@ -1,4 +1,5 @@
 // Script values: kind promotion and the result of every operation, conversions, References.
+// The examples of docs/sprig.md run as tests too (DocExamplesTest); the cases here are the others.
 #include "tests/sprig/SprigTestSupport.h"
 
 namespace {
@@ -9,52 +10,39 @@ class ValueCase : public SprigCaseTest {};
 TEST_P(ValueCase, Outcome) { Check(); }
 
 const SCase kOperations[] = {
-    {"\"10\" + 5", "Integer 15"}, {"\"abc\" + 1", "Integer 1"}, {"\"ab\" + \"cd\"", "String abcd"},
-    {"\"ab\" + true", "String abtrue"}, {"1 + 2.5", "Float 3.5"}, {"true + 2", "Integer 3"},
-    {"{No} + {No}", "Boolean false"}, {"{No} + \"s\"", "String s"}, {"true + false", "Boolean true"},
-    {"true - true", "Boolean false"}, {"false - true", "Boolean true"}, {"true * false", "Boolean false"},
-    {"\"banana\" - \"an\"", "String ba"}, {"\"ab\" * \"cd\"", "Invalid"}, {"\"ab\" / \"cd\"", "Invalid"},
+    {"\"abc\" + 1", "Integer 1"}, {"1 + 2.5", "Float 3.5"}, {"true + 2", "Integer 3"},
+    {"{No} + {No}", "Boolean false"}, {"{No} + \"s\"", "String s"}, {"false - true", "Boolean true"},
+    {"true * false", "Boolean false"}, {"\"ab\" * \"cd\"", "Invalid"}, {"\"ab\" / \"cd\"", "Invalid"},
     {"\"ab\" % \"cd\"", "Invalid"}, {"\"x\" * true", "Boolean false"}, {"\"true\" * true", "Boolean true"},
-    {"(0 - 7) / 2", "Integer -3"}, {"(0 - 7) % 2", "Integer -1"}, {"7.0 / 2", "Float 3.5"},
-    {"(0 - 7.5) % 2", "Float -1.5"}, {"5.0 / 0", "Float inf"}, {"2147483647 + 1", "Integer -2147483648"},
-    {"65536 * 65536", "Integer 0"}, {"5 / 0", "Invalid"}, {"5 % 0", "Invalid"}, {"1 << 33", "Integer 2"},
-    {"(0 - 2147483647 - 1) / (0 - 1)", "Integer -2147483648"},
-    {"(0 - 2147483647 - 1) % (0 - 1)", "Integer 0"}, {"1 << (0 - 1)", "Integer -2147483648"},
-    {"(0 - 8) >> 1", "Integer -4"}, {"(0 - 1) >> 40", "Integer -1"}, {"6 & 3", "Integer 2"},
-    {"6 | 3", "Integer 7"}, {"6 ^ 3", "Integer 5"}};
+    {"(0 - 7) / 2", "Integer -3"}, {"(0 - 7) % 2", "Integer -1"}, {"(0 - 7.5) % 2", "Float -1.5"},
+    {"5.0 / 0", "Float inf"}, {"65536 * 65536", "Integer 0"}, {"5 / 0", "Invalid"}, {"5 % 0", "Invalid"},
+    {"(0 - 2147483647 - 1) / (0 - 1)", "Integer -2147483648"}, {"(0 - 2147483647 - 1) % (0 - 1)", "Integer 0"},
+    {"1 << (0 - 1)", "Integer -2147483648"}, {"(0 - 8) >> 1", "Integer -4"}, {"(0 - 1) >> 40", "Integer -1"}};
 
 const SCase kComparisons[] = {
-    {"0.1 + 0.2 == 0.3", "Boolean true"}, {"1.0 == 1.0000001", "Boolean true"},
-    {"1.0 != 1.1", "Boolean true"}, {"2.0 == 2", "Boolean true"}, {"3 > 2.5", "Boolean true"},
-    {"\"10\" == 10", "Boolean true"}, {"\"true\" == true", "Boolean true"},
-    {"\"True\" == true", "Boolean false"}, {"\"ab\" == false", "Boolean true"},
-    {"\"ab\" == \"ab\"", "Boolean true"}, {"\"ab\" != \"ac\"", "Boolean true"},
-    {"\"b\" < \"aa\"", "Boolean true"}, {"\"ab\" <= \"ba\"", "Boolean true"},
-    {"true > false", "Boolean true"}, {"(0.0 / 0.0) < 1", "Boolean true"},
-    {"(0.0 / 0.0) <= 1", "Boolean true"}, {"(0.0 / 0.0) > 1", "Boolean false"},
-    {"(0.0 / 0.0) >= 1", "Boolean false"}, {"(0.0 / 0.0) == (0.0 / 0.0)", "Boolean false"},
-    {"1 && \"true\"", "Boolean true"}, {"0 || 0.0", "Boolean false"},
+    {"1.0 != 1.1", "Boolean true"}, {"3 > 2.5", "Boolean true"}, {"\"True\" == true", "Boolean false"},
+    {"\"ab\" == false", "Boolean true"}, {"\"ab\" == \"ab\"", "Boolean true"}, {"\"ab\" != \"ac\"", "Boolean true"},
+    {"true > false", "Boolean true"}, {"(0.0 / 0.0) < 1", "Boolean true"}, {"(0.0 / 0.0) <= 1", "Boolean true"},
+    {"(0.0 / 0.0) > 1", "Boolean false"}, {"(0.0 / 0.0) >= 1", "Boolean false"},
+    {"(0.0 / 0.0) == (0.0 / 0.0)", "Boolean false"}, {"1 && \"true\"", "Boolean true"}, {"0 || 0.0", "Boolean false"},
     {"0.00000000000000000001 > 0", "Boolean true"}, {"\"0.00000000000000000001\" > 0.0", "Boolean true"}};
 
 const SCase kUnary[] = {
-    {"!0.0", "Boolean true"}, {"!2.5", "Boolean false"}, {"!0", "Boolean true"}, {"!\"x\"", "Invalid"},
-    {"!{No}", "Boolean true"}, {"-{No}", "Integer 0"}, {"-\"x\"", "Invalid"}, {"-true", "Boolean false"},
-    {"-2.5", "Float -2.5"}, {"~5", "Integer -6"}, {"~true", "Boolean false"}, {"~2.5", "Float -3"},
-    {"~{No}", "Integer -1"}, {"~\"x\"", "Invalid"}, {"x = false, x++, x", "Boolean true"},
+    {"!0.0", "Boolean true"}, {"!\"x\"", "Invalid"}, {"!{No}", "Boolean true"}, {"-{No}", "Integer 0"},
+    {"-\"x\"", "Invalid"}, {"-true", "Boolean false"}, {"-2.5", "Float -2.5"}, {"~5", "Integer -6"},
+    {"~true", "Boolean false"}, {"~{No}", "Integer -1"}, {"~\"x\"", "Invalid"}, {"x = false, x++, x", "Boolean true"},
     {"x = true, x--, x", "Boolean false"}, {"x = 2147483647, ++x", "Integer -2147483648"},
     {"x = \"s\", x++, x", "String s"}};
 
 // AsString through a replacement text, AsInteger through `| 0`, AsFloat through `+ 0.0`,
 // AsBoolean through `|| false`.
 const SCase kConversions[] = {
-    {"{String.Replace \"x\", \"x\", 2.0}", "String 2.0"},
-    {"{String.Replace \"x\", \"x\", 0 - 5}", "String -5"},
-    {"{String.Replace \"x\", \"x\", 0.1}", "String 0.100000001490116"}, {"\"\" + false", "String false"},
+    {"{String.Replace \"x\", \"x\", 0 - 5}", "String -5"}, {"\"\" + false", "String false"},
     {"\"\" + {No}", "String "}, {"2.9 | 0", "Integer 2"}, {"(0 - 2.7) | 0", "Integer -2"},
     {"(0.0 / 0.0) | 0", "Integer -2147483648"}, {"3000000000.0 | 0", "Integer -2147483648"},
-    {"(1.0 / 0) | 0", "Integer -2147483648"}, {"\"12abc\" | 0", "Integer 12"},
-    {"\"12abc\" + 0.0", "Float 12"}, {"\"1.5\" + 0.0", "Float 1.5"}, {"\"1.5\" || false", "Boolean false"},
-    {"\"true\" || false", "Boolean true"}, {"(0.0 / 0.0) || false", "Boolean false"}};
+    {"(1.0 / 0) | 0", "Integer -2147483648"}, {"\"12abc\" | 0", "Integer 12"}, {"\"12abc\" + 0.0", "Float 12"},
+    {"\"1.5\" + 0.0", "Float 1.5"}, {"\"1.5\" || false", "Boolean false"}, {"\"true\" || false", "Boolean true"},
+    {"(0.0 / 0.0) || false", "Boolean false"}};
 
 INSTANTIATE_TEST_SUITE_P(Operations, ValueCase, testing::ValuesIn(kOperations), CaseName);
 INSTANTIATE_TEST_SUITE_P(Comparisons, ValueCase, testing::ValuesIn(kComparisons), CaseName);

@@ -148,14 +148,10 @@ TEST(StringSearch, NumbersParseTheirLeadingDigits) {
   EXPECT_TRUE(std::signbit(ToFloat(CString("-0"))));
 }
 
-// The CRC of the bytes and the terminator, from 0xFFFFFFFF without the final inversion; pieces
-// across the multi-lane blocks chain to the whole's value.
-TEST(StringSearch, HashCoversTheTerminatorAndChainsAcrossPieces) {
+// Values are checked against zlib (StringDifferentialTest); here null, and pieces across the
+// multi-lane blocks chaining to the whole's value.
+TEST(StringSearch, HashOfNullAndHashesChainedAcrossPieces) {
   EXPECT_EQ(CalculateHash(CString(nullptr, kUtf8)), 0u);
-  EXPECT_EQ(CalculateHash(CString("")), 0x2DFD1072u);
-  EXPECT_EQ(UpdateHash(kHashSeed, "123456789", 9) ^ 0xFFFFFFFFu, 0xCBF43926u);  // the standard check value
-  EXPECT_EQ(CalculateHash(In("name", kUtf16)), CalculateHash(CString(u"name")));
-  EXPECT_NE(CalculateHash(CString("name")), CalculateHash(CString(u"name")));
   std::string text;
   for (int i = 0; i < 3000; ++i) text.push_back(static_cast<char>('a' + i * 7 % 26));
   const uint32_t whole = UpdateHash(kHashSeed, text.data(), text.size());

@@ -44,11 +44,7 @@ TEST(String, LengthAndSizeByEncodingAndAtADamagedEnd) {
     uint64_t length;
   } cases[] = {
       {"null utf16", {}, kUtf16, 0},          {"empty utf32", {0, 0, 0, 0}, kUtf32, 0},
-      {"ascii", {'a', 'b', 'c', 0}, kUtf8, 3},  {"euro utf8", {0xE2, 0x82, 0xAC, 'x', 0}, kUtf8, 2},
-      {"pair utf16", Bytes<char16_t>({0xD83D, 0xDE00, 0}), kUtf16, 1},
-      {"bmp utf16", Bytes<char16_t>({'a', 0xFFFF, 0}), kUtf16, 2},
-      {"utf32", Bytes<char32_t>({0x10FFFF, 'a', 0}), kUtf32, 2},
-      {"code 7 is utf32", Bytes<char32_t>({'a', 'b', 0}), 7, 2},
+      {"euro utf8", {0xE2, 0x82, 0xAC, 'x', 0}, kUtf8, 2}, {"code 7 is utf32", Bytes<char32_t>({'a', 'b', 0}), 7, 2},
       {"stray continuation", {'a', 0x80, 'b', 0}, kUtf8, 3},
       {"two-byte lead alone", {'a', 0xC3, 0}, kUtf8, 2},
       {"three-byte lead, one continuation", {'a', 0xE2, 0x82, 0}, kUtf8, 2},
@@ -70,10 +66,6 @@ TEST(String, LengthAndSizeByEncodingAndAtADamagedEnd) {
     for (StringEncoding target : {kUtf8, kUtf16, kUtf32}) ConvertChecked(s, target);
     EXPECT_EQ(s.GetSizeIn(kUtf32), 4 * c.length + 4);
   }
-  // 'a' (1/2), U+07FF (2/2), U+FFFF (3/2), U+10000 (4/4), U+10FFFF (4/4).
-  const CString wide(U"a\u07FF\uFFFF\U00010000\U0010FFFF");
-  EXPECT_EQ(wide.GetSizeIn(kUtf8), 1u + 2 + 3 + 4 + 4 + 1);
-  EXPECT_EQ(wide.GetSizeIn(kUtf16), 2u + 2 + 2 + 4 + 4 + 2);
 }
 
 // Random units (surrogates, stray and cut sequences included): Convert writes exactly
@@ -127,21 +119,8 @@ TEST(String, Utf8ToUtf16ChunksStayInBounds) {
   }
 }
 
-TEST(String, CodePointsEncodeInShortestFormsAndDecodeOddInputAsZeroOrReplacement) {
-  const struct { uint32_t cp; std::vector<uint8_t> utf8; std::vector<char16_t> utf16; } cases[] = {
-      {0x7F, {0x7F}, {0x7F}},               {0x80, {0xC2, 0x80}, {0x80}},
-      {0x7FF, {0xDF, 0xBF}, {0x7FF}},       {0x800, {0xE0, 0xA0, 0x80}, {0x800}},
-      {0xFFFF, {0xEF, 0xBF, 0xBF}, {0xFFFF}}, {0x10000, {0xF0, 0x90, 0x80, 0x80}, {0xD800, 0xDC00}},
-      {0x10FFFF, {0xF4, 0x8F, 0xBF, 0xBF}, {0xDBFF, 0xDFFF}},
-  };
-  for (const auto& c : cases) {
-    uint8_t bytes[8] = {};
-    char16_t units[4] = {};
-    EXPECT_EQ(std::vector<uint8_t>(bytes, EncodeUtf8(c.cp, bytes)), c.utf8) << c.cp;
-    EXPECT_EQ(std::vector<char16_t>(units, EncodeUtf16(c.cp, units)), c.utf16) << c.cp;
-    EXPECT_EQ(DecodeUtf8(bytes, 0), c.cp);
-    EXPECT_EQ(DecodeUtf16(units, 0), c.cp);
-  }
+// Valid code points are checked against iconv (StringDifferentialTest); here the odd input.
+TEST(String, DecodingOddInputGivesZeroOrReplacement) {
   const uint8_t stray[] = {'a', 0xBF, 0xF8, 0x80, 0x80, 0x80, 0};
   for (uint64_t at : {1, 2, 6}) EXPECT_EQ(DecodeUtf8(stray, at), 0u) << at;  // continuation, no lead, end
   const char16_t reversed[] = {0xDC00, 0xD800, 'x', 0xD800, 'y', 0};
