@@ -11,10 +11,12 @@ cmake_minimum_required(VERSION 3.25)
 set(required BrvMalloc BrvRealloc BrvFree)
 set(listed)
 if(DEFINED HEADER)
-  # Entries of the list: "    X(<type>, <name>, (<parameters>..." at the start of a line.
-  file(STRINGS "${HEADER}" entries REGEX "^ *X\\([^,]+, *[A-Za-z0-9_]+,")
+  # Entries of the list: "    X(<type>, <name>, (<parameters>..." at the start of a line. The
+  # lines end in a backslash, so the file is matched whole rather than read as a list of lines.
+  file(READ "${HEADER}" header)
+  string(REGEX MATCHALL "\n *X\\([^,\n]+, *[A-Za-z0-9_]+," entries "${header}")
   foreach(entry IN LISTS entries)
-    string(REGEX REPLACE "^ *X\\([^,]+, *([A-Za-z0-9_]+),.*$" "\\1" name "${entry}")
+    string(REGEX REPLACE "^\n *X\\([^,]+, *([A-Za-z0-9_]+),$" "\\1" name "${entry}")
     list(APPEND listed "${name}")
   endforeach()
   if(NOT listed)
