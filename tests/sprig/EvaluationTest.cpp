@@ -31,7 +31,7 @@ const SCase kErrors[] = {
     {"++", "E8@0 Missing operant of \"++a\"."}, {"a ~ b", "E9@2 operator \"~\" is unary."},
     {", 7", "E8@0 Missing right hand side of \"a , b\"."},
     {"x = 4, y +", "E8@9 Missing right hand side of \"a + b\"."},
-    {"{Math.Sum 1} = 2", "E0@11 Trying to assign to a const value."}};
+    {"{Math.Sum 1} = 2", "E1@11 Trying to assign to a const value."}};
 
 INSTANTIATE_TEST_SUITE_P(Order, EvaluationCase, testing::ValuesIn(kOrder), CaseName);
 INSTANTIATE_TEST_SUITE_P(Errors, EvaluationCase, testing::ValuesIn(kErrors), CaseName);
