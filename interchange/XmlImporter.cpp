@@ -1,10 +1,13 @@
 #include "interchange/XmlImporter.h"
 
 #include <charconv>
+#include <cmath>
+#include <limits>
 #include <cstring>
 
 #include "foundation/container/Array.h"
 #include "foundation/memory/Memory.h"
+#include "foundation/string/NumberText.h"
 #include "foundation/string/String.h"
 #include "interchange/ImportBuilder.h"
 #include "interchange/InterchangeNames.h"
@@ -115,6 +118,33 @@ double ParseDouble(const char* text, size_t length) {
   if (error == std::errc{} && end == text + length) return value;
   if (error == std::errc::result_out_of_range) return value;
   return Bravik::ToFloat(Bravik::CString(text));  // "1,5" and other forms the number text reads
+}
+
+// The number whose text, as the writer makes it, is the given text. The writer truncates, so the
+// nearest value may print one digit lower (or "-0.0" print as "0.0"): the neighbours are tried.
+template <typename T, size_t (*Format)(T, char*)>
+T ExactNumber(const char* text, size_t length) {
+  const T value = static_cast<T>(ParseDouble(text, length));
+  char out[Bravik::kNumberAsciiCapacity];
+  const auto same = [&](T candidate) {
+    return Format(candidate, out) == length && std::memcmp(out, text, length) == 0;
+  };
+  if (same(value) || length >= Bravik::kNumberAsciiCapacity) return value;
+  const T away = text[0] == '-' ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::infinity();
+  T up = value;
+  T down = value;
+  for (int step = 0; step < 16; ++step) {
+    up = std::nextafter(up, away);
+    if (same(up)) return up;
+    down = std::nextafter(down, -away);
+    if (same(down)) return down;
+  }
+  return value;
+}
+
+float ParseFloat(const char* text, size_t length) { return ExactNumber<float, Bravik::FloatToAscii>(text, length); }
+double ParseDoubleExact(const char* text, size_t length) {
+  return ExactNumber<double, Bravik::DoubleToAscii>(text, length);
 }
 
 uint32_t Swap32(uint32_t value) {
@@ -609,8 +639,8 @@ void CXmlImporter::StoreValue(EDataKind kind, const char* text, size_t length) {
     case 5: put(static_cast<uint32_t>(number)); break;
     case 6:
     case 7: put(number); break;
-    case 8: put(static_cast<float>(ParseDouble(text, length))); break;
-    case 9: put(ParseDouble(text, length)); break;
+    case 8: put(ParseFloat(text, length)); break;
+    case 9: put(ParseDoubleExact(text, length)); break;
     case kTypeReference:
     case kTypeListReference:
     case kTypeScriptReference: put(static_cast<uint32_t>(number)); break;
@@ -675,7 +705,7 @@ void CXmlImporter::EndVariable() {
   switch (record.kind) {
     case Sprig::kSprigBoolean: value.flag = Is(Content(), ContentLength(), "true"); break;
     case Sprig::kSprigInteger: value.integer = static_cast<int32_t>(ParseNumber(Content(), ContentLength())); break;
-    case Sprig::kSprigFloat: value.number = static_cast<float>(ParseDouble(Content(), ContentLength())); break;
+    case Sprig::kSprigFloat: value.number = ParseFloat(Content(), ContentLength()); break;
     case Sprig::kSprigString: value.text = Content(); break;
     case Sprig::kSprigReference:
       if (!record.target) value.kind = Sprig::kSprigInvalid;

@@ -51,6 +51,30 @@ uint64_t CountItems() {
          state.GetGlobals().GetCount() + state.GetNamespaceCount();
 }
 
+// A class with one member of every type (two items each, at both ends of their range) and a
+// list of every reference kind, beside the rich Repository of the writer tests.
+void AddEveryMemberType() {
+  std::vector<TlxMember> members;
+  std::vector<uint8_t> data;
+  const auto put = [&](const auto& value) {
+    data.insert(data.end(), reinterpret_cast<const uint8_t*>(&value), reinterpret_cast<const uint8_t*>(&value) + sizeof value);
+  };
+  for (uint32_t code = 0; code < 19; ++code) members.push_back({0x100u + code, 2u << 5 | code});
+  put(int8_t{-128}), put(int8_t{127}), put(uint8_t{0}), put(uint8_t{255});
+  put(int16_t{-32768}), put(int16_t{32767}), put(uint16_t{0}), put(uint16_t{65535});
+  put(INT32_MIN), put(INT32_MAX), put(0u), put(UINT32_MAX);
+  put(INT64_MIN), put(INT64_MAX), put(uint64_t{0}), put(UINT64_MAX);
+  put(0.014668f), put(-1e-30f), put(0.1), put(-1e-300);  // texts the nearest value would not give back
+  for (uint32_t id = 0; id < 12; ++id) put(id * 0x01020304u);  // the six id types
+  for (uint8_t kind = 0; kind < 6; ++kind) put(TlxReference{0x1000u + kind, kind});
+  TlxRegisterClassType("All", 0x0200, members.data(), static_cast<uint32_t>(members.size()));
+  TlxCreatePrototype(0x40, 0x0200, 0xFFFF);
+  TlxStorePrototypeClassData(0x40, data.data(), static_cast<uint32_t>(data.size()));
+  const TlxReference entries[6] = {{1, 0}, {2, 1}, {3, 2}, {4, 3}, {5, 4}, {6, 5}};
+  TlxCreateListPrototype(0x41, entries, 6);
+  TlxCreateTextWithEncoding(0x42, U"\u00E9\U0001F600 wide ", 2);
+}
+
 class ImportTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(QuorinTest::StartLibrary(1)); }
@@ -77,6 +101,7 @@ TEST_P(RoundTripTest, ReadsBackToTheSameFile) {
   const SRoundTrip& c = GetParam();
   Restart(c.startFlags);
   QuorinTest::BuildRichRepository();
+  AddEveryMemberType();
   const std::string types = ExportXml(3, c.byteOrder);
   const std::string written = ExportXml(c.sections, c.byteOrder);
   Restart(c.startFlags);
