@@ -1,13 +1,15 @@
 # Checks the export table of the QuorinCAPI shared library: every exported or defined dynamic
-# symbol is a Tlx* or Brv* name (undecorated: letters, digits, '_'), and the memory exports
-# are there.
+# symbol is a Tlx* or Brv* name (undecorated: letters, digits, '_'), and the memory and
+# interchange exports are there.
 #
 #   cmake -DFORMAT=nm -DTOOL=<nm>      -DLIBRARY=libQuorinCAPI.so -P CheckExports.cmake
 #   cmake -DFORMAT=pe -DTOOL=<objdump> -DLIBRARY=QuorinCAPI.dll   -P CheckExports.cmake
 #   cmake -DFORMAT=nm|pe -DLISTING=<saved tool output> -P CheckExports.cmake
 cmake_minimum_required(VERSION 3.25)
 
-set(required BrvMalloc BrvRealloc BrvFree)
+set(required BrvMalloc BrvRealloc BrvFree
+    TlxExport TlxImport TlxGetDefaultExportConfig TlxGetDefaultImportConfig TlxGetExportProgress
+    TlxGetImportProgress TlxGetExportDone TlxGetImportDone TlxGetInterchangeResult)
 
 if(DEFINED LISTING)
   file(READ "${LISTING}" output)
