@@ -262,7 +262,8 @@ TEST_F(ImportTest, RandomBytesAndDeepNestingEndCleanly) {
   std::mt19937 random(7);
   for (int round = 0; round < 200; ++round) {
     std::string bytes(1 + random() % 600, '\0');
-    for (char& c : bytes) c = static_cast<char>("<>/=\"' abtalvex&;#x!-[]?\n\x80\xFF"[random() % 31]);
+    static const char kAlphabet[] = "<>/=\"' abtalvex&;#x!-[]?\n\x80\xFF";
+    for (char& c : bytes) c = kAlphabet[random() % (sizeof kAlphabet - 1)];
     if (round % 2 == 0) bytes = "<talvex>" + bytes;
     Import(bytes, 1 + random() % 64);
     TlxClearRepository();
