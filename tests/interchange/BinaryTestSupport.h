@@ -1,0 +1,42 @@
+// Shared by the binary form's tests and fuzz target: the export into bytes, a source over
+// bytes, and the import of bytes into the Repository.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "interchange/BinaryReader.h"
+#include "interchange/BinaryWriter.h"
+#include "tests/interchange/ExportTestSupport.h"
+
+namespace QuorinTest {
+
+struct CMemorySource : Quorin::IByteSource {
+  explicit CMemorySource(const std::string& text) : bytes(text) {}
+  uint64_t Read(void* out, uint64_t count) override {
+    const uint64_t taken = std::min<uint64_t>(count, bytes.size() - at);
+    std::memcpy(out, bytes.data() + at, taken);
+    at += taken;
+    return taken;
+  }
+  uint64_t GetRemaining() override { return bytes.size() - at; }
+  std::string bytes;
+  size_t at = 0;
+};
+
+inline std::string ExportBinary(uint32_t blockSize = 8192, uint32_t flags = 255, uint32_t byteOrder = 0,
+                                Quorin::CInterchangeProgress* progress = nullptr) {
+  const TlxExportConfig config{blockSize, flags, 0, nullptr, byteOrder, 1, 0x0102};
+  CStringSink sink;
+  Quorin::WriteBinaryInterchange(*Quorin::Repository::Get(), config, sink, progress);
+  return sink.bytes;
+}
+
+inline Quorin::SBinaryReadResult ImportBinary(const std::string& bytes,
+                                              Quorin::CInterchangeProgress* progress = nullptr) {
+  CMemorySource source(bytes);
+  return Quorin::ReadBinaryInterchange(*Quorin::Repository::Get(), source, progress);
+}
+
+}  // namespace QuorinTest
