@@ -4,6 +4,7 @@
 
 #include "foundation/container/Array.h"
 #include "foundation/memory/Memory.h"
+#include "interchange/ImportBuilder.h"
 #include "repository/ReferenceLists.h"
 #include "repository/Texts.h"
 
@@ -125,7 +126,6 @@ class CDecoder {
   const char* m_expected = "";
   Bravik::TArray<TlxMember> m_members;
   Bravik::TArray<uint32_t> m_features;
-  Bravik::TArray<void*> m_objects;
 };
 
 SBinaryReadResult CDecoder::Run() {
@@ -264,22 +264,16 @@ bool CDecoder::DecodeObjects(bool prototypes, uint32_t count, SCursor& cursor, b
     return Refuse("the class and template data of the block's objects");
   }
   if (!apply) return true;
-  m_objects.Clear();
-  m_objects.Reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* record = records + uint64_t{i} * kBinaryObjectRecordSize;
-    m_objects.Append(m_handler.OnObject(prototypes, Load32(record), Load32(record + 4),
-                                        static_cast<uint16_t>(Load32(record + 8)),
-                                        static_cast<uint16_t>(Load32(record + 12))));
-  }
-  for (const EDataKind kind : {EDataKind::kClass, EDataKind::kTemplate}) {
-    const uint8_t*& data = kind == EDataKind::kClass ? classData : templateData;
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint8_t* record = records + uint64_t{i} * kBinaryObjectRecordSize;
-      const uint32_t size = m_handler.GetTypeSize(TypeKindOf(kind), static_cast<uint16_t>(Load32(record + 8 + 4 * static_cast<uint32_t>(kind))));
-      if (size != 0) m_handler.OnObjectData(m_objects[i], kind, data, size);
-      data += size;
-    }
+    const auto classId = static_cast<uint16_t>(Load32(record + 8));
+    const auto templateId = static_cast<uint16_t>(Load32(record + 12));
+    const uint32_t classSize = m_handler.GetTypeSize(ETypeKind::kClass, classId);
+    const uint32_t templateSize = m_handler.GetTypeSize(ETypeKind::kTemplate, templateId);
+    m_handler.OnObject(prototypes, Load32(record), Load32(record + 4), classId, templateId, classData, classSize,
+                       templateData, templateSize);
+    classData += classSize;
+    templateData += templateSize;
   }
   return true;
 }
@@ -360,43 +354,74 @@ bool CDecoder::DecodeVariables(EBinaryBlock kind, uint32_t count, SCursor& curso
   return true;
 }
 
-// Records into the Repository by the operations a host would call.
-class CRepositoryHandler final : public IBinaryRecordHandler {
+// Records into the Repository through the import builder, which bounds and refuses as it does
+// for the text form.
+class CBuilderHandler final : public IBinaryRecordHandler {
  public:
-  explicit CRepositoryHandler(Repository& repository) : m_repository(repository) {}
+  explicit CBuilderHandler(Repository& repository) : m_repository(repository), m_builder(repository) {}
+
+  uint32_t GetSkipped() const { return m_builder.GetSkipped(); }
 
   void OnType(ETypeKind kind, uint16_t id, uint32_t nameHash, const TlxMember* members, uint32_t memberCount,
               const uint32_t* features, uint32_t featureCount) override {
-    RegisterType(m_repository, kind, nameHash, id, members, memberCount, features, featureCount);
+    m_builder.BeginType(kind);
+    for (uint32_t i = 0; i < featureCount; ++i) m_builder.AddFeature(features[i]);
+    for (uint32_t i = 0; i < memberCount; ++i) {
+      m_builder.AddMember(kind, members[i].nameHash, TypeCodeOf(members[i].typeWord),
+                          ElementCountOf(members[i].typeWord));
+    }
+    m_builder.EndType(kind, nameHash, id);
   }
   uint32_t GetTypeSize(ETypeKind kind, uint16_t id) override {
     return id == kNoId16 ? 0 : Quorin::GetTypeSize(m_repository, kind, id);
   }
-  void* OnObject(bool prototype, uint32_t id, uint32_t prototypeId, uint16_t classId, uint16_t templateId) override {
-    if (prototype) return CreatePrototype(m_repository, id, classId, templateId);
-    return CreateEmptyInstance(m_repository, id, classId, templateId, prototypeId);
-  }
-  void OnObjectData(void* object, EDataKind kind, const uint8_t* data, uint32_t size) override {
-    if (object != nullptr) StoreData(m_repository, *static_cast<CObject_Internal*>(object), kind, data, size);
+  void OnObject(bool prototype, uint32_t id, uint32_t prototypeId, uint16_t classId, uint16_t templateId,
+                const uint8_t* classData, uint32_t classSize, const uint8_t* templateData,
+                uint32_t templateSize) override {
+    m_builder.BeginObject(prototype, id, prototypeId, classId, templateId, classSize, templateSize);
+    if (classSize != 0) m_builder.SetData(EDataKind::kClass, classData, classSize);
+    if (templateSize != 0) m_builder.SetData(EDataKind::kTemplate, templateData, templateSize);
+    m_builder.EndObject();
   }
   void OnList(bool prototype, uint32_t id, uint32_t prototypeId, const TlxReference* entries, uint32_t count) override {
-    if (prototype) {
-      CreateListPrototype(m_repository, id, entries, count);
-      return;
-    }
-    CReferenceList_Internal* list = CreateEmptyListInstance(m_repository, id, count, prototypeId);
-    for (uint32_t i = 0; list != nullptr && i < count; ++i) list->AddReference(entries[i]);
+    m_builder.BeginList(!prototype, id, prototypeId, count);
+    for (uint32_t i = 0; i < count; ++i) m_builder.AddListEntry(entries[i]);
+    m_builder.EndList();
   }
-  void OnText(uint32_t id, uint32_t encoding, const void* bytes, uint32_t) override {
-    CreateText(m_repository, id, bytes, static_cast<Bravik::StringEncoding>(encoding));
+  void OnText(uint32_t id, uint32_t encoding, const void* bytes, uint32_t size) override {
+    const uint32_t unit = encoding == 0 ? 1 : encoding == 1 ? 2 : 4;
+    m_builder.BeginText(id, size, encoding);
+    m_builder.AppendText(bytes, size - unit);
+    m_builder.EndText();
   }
-  void OnBlob(uint32_t id, const uint8_t* bytes, uint32_t size) override { CreateBlob(m_repository, id, bytes, size); }
-  // Variables are restored by the import's shared builder.
-  void OnVariable(const SBinaryVariable&) override {}
+  void OnBlob(uint32_t id, const uint8_t* bytes, uint32_t size) override {
+    if (!m_builder.BeginBlob(id, size)) return;
+    m_builder.WriteBlob(bytes, size);
+    m_builder.EndBlob();
+  }
+  void OnVariable(const SBinaryVariable& variable) override;
 
  private:
   Repository& m_repository;
+  CImportBuilder m_builder;
 };
+
+void CBuilderHandler::OnVariable(const SBinaryVariable& variable) {
+  SVariableValue value;
+  value.kind = variable.valueKind;
+  value.flag = variable.value != 0;
+  value.integer = static_cast<int32_t>(variable.value);
+  std::memcpy(&value.number, &variable.value, 4);
+  value.text = variable.text;
+  constexpr EVariableStore kTargets[] = {EVariableStore::kNamespace, EVariableStore::kPrototype,
+                                         EVariableStore::kInstance};
+  value.targetStore = kTargets[variable.targetKind];
+  value.targetStoreId = variable.target;
+  value.targetId = variable.value;
+  const auto store = static_cast<EVariableStore>(static_cast<uint8_t>(variable.block) -
+                                                 static_cast<uint8_t>(EBinaryBlock::kGlobalVariables));
+  m_builder.SetVariable(store, store == EVariableStore::kGlobal ? kNoId32 : variable.binding, variable.id, value);
+}
 
 }  // namespace
 
@@ -407,8 +432,10 @@ SBinaryReadResult DecodeBinaryInterchange(IByteSource& source, IBinaryRecordHand
 }
 
 SBinaryReadResult ReadBinaryInterchange(Repository& repository, IByteSource& source, CInterchangeProgress* progress) {
-  CRepositoryHandler handler(repository);
-  return DecodeBinaryInterchange(source, handler, progress);
+  CBuilderHandler handler(repository);
+  SBinaryReadResult result = DecodeBinaryInterchange(source, handler, progress);
+  result.skipped += handler.GetSkipped();
+  return result;
 }
 
 }  // namespace Quorin

@@ -46,10 +46,11 @@ class IBinaryRecordHandler {
   // The size in bytes of a registered type's data (0 when none is registered): how much staged
   // data each object of an object block takes.
   virtual uint32_t GetTypeSize(ETypeKind kind, uint16_t id) = 0;
-  // Gives what OnObjectData is later called with for this object (may be null).
-  virtual void* OnObject(bool prototype, uint32_t id, uint32_t prototypeId, uint16_t classId,
-                         uint16_t templateId) = 0;
-  virtual void OnObjectData(void* object, EDataKind kind, const uint8_t* data, uint32_t size) = 0;
+  // One object with its class and template data (size 0: none); objects of a block come in
+  // record order.
+  virtual void OnObject(bool prototype, uint32_t id, uint32_t prototypeId, uint16_t classId, uint16_t templateId,
+                        const uint8_t* classData, uint32_t classSize, const uint8_t* templateData,
+                        uint32_t templateSize) = 0;
   // entries: count packed 5-byte references.
   virtual void OnList(bool prototype, uint32_t id, uint32_t prototypeId, const TlxReference* entries,
                       uint32_t count) = 0;
@@ -78,8 +79,9 @@ struct SBinaryReadResult {
 SBinaryReadResult DecodeBinaryInterchange(IByteSource& source, IBinaryRecordHandler& handler,
                                           CInterchangeProgress* progress = nullptr);
 
-// Decodes into the Repository: types registered, objects, lists, texts and blobs created in
-// the current region, variables set. Raises what the source raises and std::bad_alloc.
+// Decodes into the Repository through the import builder: types registered, objects, lists,
+// texts and blobs created in the current region, variables set; the builder's refusals count as
+// skipped. Raises what the source raises and std::bad_alloc.
 SBinaryReadResult ReadBinaryInterchange(Repository& repository, IByteSource& source,
                                         CInterchangeProgress* progress = nullptr);
 
