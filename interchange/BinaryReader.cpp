@@ -30,7 +30,7 @@ uint16_t Load16(const uint8_t* bytes) {
 // growing for a block larger than it (the caller has checked that the file holds it).
 class CInput {
  public:
-  explicit CInput(IByteSource& source) : m_source(source), m_size(source.GetRemaining()) {}
+  explicit CInput(IByteSource& source) : m_source(source), m_size(source.GetSize()) {}
   ~CInput() { Bravik::Memory::Free(m_buffer); }
   CInput(const CInput&) = delete;
   CInput& operator=(const CInput&) = delete;
@@ -72,7 +72,7 @@ const uint8_t* CInput::Need(uint64_t count) {
   m_end = held;
   while (m_end < count) {
     const uint64_t wanted = m_capacity - m_end < GetRemaining() - m_end ? m_capacity - m_end : GetRemaining() - m_end;
-    const uint64_t read = wanted == 0 ? 0 : m_source.Read(m_buffer + m_end, wanted);
+    const uint64_t read = wanted == 0 ? 0 : m_source.Read(m_buffer + m_end, static_cast<size_t>(wanted));
     if (read == 0) return nullptr;
     m_end += read;
   }

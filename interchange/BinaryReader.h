@@ -8,23 +8,12 @@
 #include "capi/QuorinCAPI.h"
 #include "interchange/BinaryFormat.h"
 #include "interchange/InterchangeProgress.h"
+#include "interchange/XmlImporter.h"
 #include "repository/Objects.h"
 #include "repository/Repository.h"
 #include "repository/TypeRegistry.h"
 
 namespace Quorin {
-
-// Where the reader takes its bytes: a file, or memory in tests.
-class IByteSource {
- public:
-  // Up to count bytes; fewer only at the end. A failure raises (the file layer's exception).
-  virtual uint64_t Read(void* bytes, uint64_t count) = 0;
-  // Bytes from the current position to the end.
-  virtual uint64_t GetRemaining() = 0;
-
- protected:
-  ~IByteSource() = default;
-};
 
 // One variable record; text is the String's characters (terminated) or null.
 struct SBinaryVariable {
@@ -74,7 +63,8 @@ struct SBinaryReadResult {
   const char* expected = "";  // code 4: what was expected there
 };
 
-// Decodes the whole source into the handler. The progress runs over the file's bytes. Raises
+// Decodes the whole source (of GetSize() bytes) into the handler. The progress runs over the
+// file's bytes. Raises
 // what the source and the handler raise.
 SBinaryReadResult DecodeBinaryInterchange(IByteSource& source, IBinaryRecordHandler& handler,
                                           CInterchangeProgress* progress = nullptr);

@@ -14,13 +14,14 @@ namespace QuorinTest {
 
 struct CMemorySource : Quorin::IByteSource {
   explicit CMemorySource(const std::string& text) : bytes(text) {}
-  uint64_t Read(void* out, uint64_t count) override {
-    const uint64_t taken = std::min<uint64_t>(count, bytes.size() - at);
+  size_t Read(void* out, size_t count) override {
+    const size_t taken = std::min(count, bytes.size() - at);
     std::memcpy(out, bytes.data() + at, taken);
     at += taken;
     return taken;
   }
-  uint64_t GetRemaining() override { return bytes.size() - at; }
+  bool Rewind() override { return at = 0, true; }
+  uint64_t GetSize() override { return bytes.size(); }
   std::string bytes;
   size_t at = 0;
 };
