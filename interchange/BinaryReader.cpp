@@ -153,12 +153,12 @@ SBinaryReadResult CDecoder::Run() {
       } else {
         const auto kind = static_cast<EBinaryBlock>(block[0]);
         SCursor check{block + kBinaryBlockHeaderSize, block + kBinaryBlockHeaderSize + size};
-        if (!DecodeBlock(kind, Load16(header + 2), check, false)) {
+        if (!DecodeBlock(kind, Load16(block + 2), check, false)) {
           Fail(at + static_cast<uint64_t>(check.at - block), m_expected);
           break;
         }
         SCursor records{block + kBinaryBlockHeaderSize, block + kBinaryBlockHeaderSize + size};
-        DecodeBlock(kind, Load16(header + 2), records, true);
+        DecodeBlock(kind, Load16(block + 2), records, true);
       }
       m_input.Consume(kBinaryBlockHeaderSize + uint64_t{size});
       if (m_progress != nullptr) m_progress->SetCounter(static_cast<float>(m_input.GetOffset()));

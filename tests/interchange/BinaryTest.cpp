@@ -116,7 +116,9 @@ TEST_F(BinaryTest, RoundTripKeepsTheXmlExportByteForByte) {
   TlxShutdown();
   ASSERT_TRUE(QuorinTest::StartLibrary(0));
   QuorinTest::BuildRichRepository();
-  std::vector<uint8_t> large(5000);
+  // Past the reader's first buffer, in many blocks and in one.
+  for (uint32_t id = 100; id < 8100; ++id) TlxCreateText(id, "a text long enough to fill blocks quickly");
+  std::vector<uint8_t> large(300000);
   for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<uint8_t>(i * 7);
   TlxCreateBlob(9, large.data(), static_cast<uint32_t>(large.size()));
   const std::u32string wide(1500, U'\u20AC');
