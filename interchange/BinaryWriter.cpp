@@ -72,11 +72,15 @@ uint32_t MeasureText(const CText_Internal& text, uint32_t& unit) {
   unit = Bravik::kUtf8 == text.GetEncoding() ? 1 : text.GetEncoding() == Bravik::kUtf16 ? 2 : 4;
   const auto* bytes = static_cast<const uint8_t*>(text.GetBytes());
   const uint32_t capacity = bytes == nullptr ? 0 : text.GetCapacity();
+  if (unit == 1) {
+    const void* end = capacity == 0 ? nullptr : std::memchr(bytes, 0, capacity);
+    return end != nullptr ? static_cast<uint32_t>(static_cast<const uint8_t*>(end) - bytes) : capacity;
+  }
   uint32_t length = 0;
-  while (length + unit <= capacity) {
-    uint32_t zero = 0;
-    if (std::memcmp(bytes + length, &zero, unit) == 0) break;
-    length += unit;
+  for (; length + unit <= capacity; length += unit) {
+    uint32_t codeUnit = 0;
+    std::memcpy(&codeUnit, bytes + length, unit);
+    if (codeUnit == 0) break;
   }
   return length;
 }
