@@ -273,6 +273,8 @@ int main(int argc, char** argv) {
   g_lib.TlxRegisterDefaultClasses();
   CSampleStory story;
   story.Finish(WriteStory(story));
+  // The file carries the variables as the story starts, so tools can evaluate against them.
+  g_lib.TlxSprigExecute(kStart);
   const std::string folder = argv[1];
   const bool ok = Export(folder + "/CarrowPoint.xml", 0);
   if (!ok) std::fprintf(stderr, "WriteSampleStory: the library could not write %s/CarrowPoint.xml\n", folder.c_str());

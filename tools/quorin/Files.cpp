@@ -117,7 +117,7 @@ int RunInfo(const SCommandLine& line) {
   const std::string& file = line.positional[0];
   if (!StartLibrary()) return kExitUsage;
   const SLoad load = ImportFile(file);
-  if (!load.ok) return ReportLoadFailure(file, load);
+  if (!load.ok) return g_lib.TlxShutdown(), ReportLoadFailure(file, load);
   SInventory inventory;
   if (!TakeInventory(inventory)) return g_lib.TlxShutdown(), kExitUsage;
   std::printf("%s: %s, %llu bytes, loaded in %.1f ms\n", file.c_str(), FormatName(load.format),

@@ -136,7 +136,10 @@ bool LoadStory(const std::string& path, int& exitCode) {
     return false;
   }
   const SLoad load = ImportFile(path);
-  if (!load.ok) exitCode = ReportLoadFailure(path, load);
+  if (!load.ok) {
+    exitCode = ReportLoadFailure(path, load);
+    g_lib.TlxShutdown();
+  }
   return load.ok;
 }
 
