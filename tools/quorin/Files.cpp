@@ -57,7 +57,7 @@ void PrintCounts(const SInventory& inventory) {
     if (std::string(key) == "variables") std::printf("  (%zu namespace%s)", inventory.namespaces, inventory.namespaces == 1 ? "" : "s");
     std::printf("\n");
   }
-  std::printf("  %-16s %6d  (a file carries no regions: everything lands in region 0)\n", "regions", 1);
+  std::printf("  %-16s %6d  (an import puts everything in the current region, 0)\n", "regions", 1);
 }
 
 void DrawBar(const char* what, float progress) {
@@ -100,7 +100,13 @@ bool ExportFile(const std::string& path, TlxExportConfig config, bool showProgre
   if (background) DrawBar("writing", 1.0f);
   SInterchangeResult result{};
   char message[256] = "";
-  const bool reported = g_lib.TlxGetInterchangeResult != nullptr && g_lib.TlxGetInterchangeResult(0, &result, message, sizeof message);
+  bool reported = g_lib.TlxGetInterchangeResult != nullptr && g_lib.TlxGetInterchangeResult(0, &result, message, sizeof message);
+  if (background && reported && result.code == kInvalidArguments) {
+    // A build without the background thread refuses the mode: write on this thread instead.
+    config.flags &= ~kBackgroundExport;
+    g_lib.TlxExport(std::filesystem::absolute(path).string().c_str(), &config);
+    reported = g_lib.TlxGetInterchangeResult(0, &result, message, sizeof message);
+  }
   std::error_code error;
   const bool written = std::filesystem::file_size(path, error) > 0 && !error;
   if ((!reported || result.code == 0) && written) return true;

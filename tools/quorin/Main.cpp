@@ -46,7 +46,7 @@ constexpr SCommand kCommands[] = {
      "  node they leave from. Exit 1 when any script has a fault.\n",
      "--function ", "", 1, 1, &RunCheck},
     {"eval",
-     "Usage: quorin eval FILE EXPRESSION\n"
+     "Usage: quorin eval FILE [--] EXPRESSION\n"
      "  Loads FILE, evaluates the Sprig EXPRESSION against its variables and objects and prints the\n"
      "  value with its kind, or the error with its position. Exit 1 on a script error.\n",
      "", "", 2, 2, &RunEval},
@@ -83,9 +83,12 @@ bool Listed(const char* list, const std::string& option) {
 
 // Splits the arguments after the command name; false (reported) on an unknown option.
 bool ParseArguments(const SCommand& command, int argc, char** argv, SCommandLine& line) {
+  bool optionsEnded = false;  // after "--" every argument is positional (an expression "--x")
   for (int i = 2; i < argc; ++i) {
     const std::string argument = argv[i];
-    if (argument.size() < 2 || argument[0] != '-' || argument[1] != '-') {
+    if (argument == "--" && !optionsEnded) {
+      optionsEnded = true;
+    } else if (optionsEnded || argument.size() < 2 || argument[0] != '-' || argument[1] != '-') {
       line.positional.push_back(argument);
     } else if (Listed(command.flagOptions, argument) || argument == "--help") {
       line.flags.insert(argument);

@@ -18,7 +18,7 @@ constexpr const char* kResultMessages[] = {
     "succeeded", "is still being read", "could not be opened", "could not be read", "is malformed",
     "could not be read: out of memory", "was refused: another export or import is running",
     "could not be read: invalid arguments"};
-constexpr uint32_t kMalformed = 4;
+constexpr uint32_t kMalformed = 4, kInvalidArguments = 7;
 
 uint64_t FileSize(const std::string& path) {
   std::error_code error;
@@ -173,10 +173,18 @@ SLoad ImportFile(const std::string& path, void (*progress)(float)) {
   const bool background = progress != nullptr && g_lib.TlxGetImportDone != nullptr && g_lib.TlxGetImportProgress;
   if (background) config.flags |= 1;
   const auto start = std::chrono::steady_clock::now();
-  g_lib.TlxImport(std::filesystem::absolute(path).string().c_str(), &config);
+  const std::string absolute = std::filesystem::absolute(path).string();
+  g_lib.TlxImport(absolute.c_str(), &config);
   if (background) WaitForImport(progress);
-  load.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ReadImportResult(load);
+  if (background && load.reported && load.result.code == kInvalidArguments) {
+    // A build without the background thread refuses the mode: read on this thread instead.
+    config.flags &= ~1u;
+    g_lib.TlxImport(absolute.c_str(), &config);
+    load = SLoad{true, kExitOk, {}, {}, false, load.format, load.size, 0};
+    ReadImportResult(load);
+  }
+  load.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return load;
 }
 
