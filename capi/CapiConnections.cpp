@@ -1,11 +1,13 @@
-// Exports: connection resolution, its paths, conditions and outcomes.
+// Exports: connection resolution, its paths and their parts, conditions and outcomes.
 #include "capi/Frame.h"
 #include "capi/QuorinCAPI.h"
 #include "repository/ConnectionResolution.h"
 #include "repository/Objects.h"
 
 using Quorin::Guard;
+using Quorin::GuardScript;
 using Quorin::Repository;
+using Quorin::Sprig::SScriptFault;
 
 extern "C" {
 
@@ -32,11 +34,20 @@ QUORIN_API TlxObject* TlxResolveConnectionTarget(void* path) {
 }
 
 QUORIN_API bool TlxResolveConnectionConditions(void* path) {
-  return Guard(false, [=](Repository& r) { return Quorin::EvaluatePathConditions(r, Quorin::ListOfObject(path)); });
+  return GuardScript(false, [=](Repository& r, SScriptFault& fault) {
+    return Quorin::EvaluatePathConditions(r, Quorin::ListOfObject(path), fault);
+  });
 }
 
 QUORIN_API void TlxResolveConnectionOutcomes(void* path) {
-  Guard([=](Repository& r) { Quorin::ExecutePathOutcomes(r, Quorin::ListOfObject(path)); });
+  GuardScript(false, [=](Repository& r, SScriptFault& fault) {
+    Quorin::ExecutePathOutcomes(r, Quorin::ListOfObject(path), fault);
+    return true;
+  });
+}
+
+QUORIN_API TlxReferenceList* TlxGetPathParts(void* path) {
+  return Guard<TlxReferenceList*>(nullptr, [=](Repository&) { return Quorin::PathParts(Quorin::ListOfObject(path)); });
 }
 
 }  // extern "C"

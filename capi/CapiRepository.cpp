@@ -1,4 +1,4 @@
-// Exports: start-up, shutdown, regions and id getters.
+// Exports: the release, start-up, shutdown, regions and id getters.
 #include "capi/Frame.h"
 #include "capi/QuorinCAPI.h"
 #include "repository/Repository.h"
@@ -7,6 +7,9 @@ using Quorin::Guard;
 using Quorin::Repository;
 
 extern "C" {
+
+// Static text: valid at any time, before start-up included.
+QUORIN_API const char* TlxGetVersionString(void) { return QUORIN_VERSION_STRING; }
 
 QUORIN_API bool TlxInitialize(uint16_t version, uint8_t flags) {
   return Quorin::StartLibrary(version, flags, nullptr, nullptr, nullptr, ~uint64_t{0});

@@ -2,11 +2,14 @@
 #include "capi/Frame.h"
 #include "capi/QuorinCAPI.h"
 #include "repository/ScriptBinding.h"
+#include "sprig/ScriptFault.h"
 #include "sprig/StandardFunctions.h"
 #include "sprig/Value.h"
 
 using Quorin::Guard;
+using Quorin::GuardScript;
 using Quorin::Repository;
+using Quorin::Sprig::SScriptFault;
 
 namespace {
 const TlxSprigValue kInvalid = Quorin::Sprig::MakeInvalidValue();
@@ -27,15 +30,15 @@ QUORIN_API void TlxSprigFreeNode(TlxSprigExpression* expression) {
 }
 
 QUORIN_API TlxSprigValue TlxSprigExecute(const char* text) {
-  return Guard(kInvalid, [=](Repository& r) { return r.Scripts().ExecuteText(text); });
+  return GuardScript(kInvalid, [=](Repository& r, SScriptFault&) { return r.Scripts().ExecuteText(text); });
 }
 
 QUORIN_API TlxSprigValue TlxSprigExecuteParsed(TlxSprigExpression* expression) {
-  return Guard(kInvalid, [=](Repository& r) { return r.Scripts().ExecuteExpression(expression); });
+  return GuardScript(kInvalid, [=](Repository& r, SScriptFault&) { return r.Scripts().ExecuteExpression(expression); });
 }
 
 QUORIN_API TlxSprigValue TlxSprigGetVar(const char* name) {
-  return Guard(kInvalid, [=](Repository& r) { return r.Scripts().GetVariableSilently(name); });
+  return GuardScript(kInvalid, [=](Repository& r, SScriptFault&) { return r.Scripts().GetVariableSilently(name); });
 }
 
 QUORIN_API bool TlxSprigVarExists(const char* name) {
@@ -64,6 +67,14 @@ QUORIN_API void* TlxSprigCreateNamespace(const char* name) {
 
 QUORIN_API void TlxSprigReleaseNamespace(const char* name) {
   Guard([=](Repository& r) { r.Scripts().ReleaseNamespace(name); });
+}
+
+QUORIN_API uint32_t TlxSprigGetLastError(char* message, uint32_t messageSize, uint32_t* position) {
+  return Guard(0u, [=](Repository&) { return Quorin::Sprig::ReadLastFault(message, messageSize, position); });
+}
+
+QUORIN_API bool TlxSprigCheck(const char* text, char* message, uint32_t messageSize, uint32_t* position) {
+  return Guard(false, [=](Repository& r) { return r.Scripts().CheckText(text, message, messageSize, position); });
 }
 
 }  // extern "C"

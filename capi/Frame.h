@@ -12,8 +12,13 @@
 // declarations, qualifies everything else with Quorin:: and captures by value.
 //
 // - Not started, or after shutdown: the body does not run; the absent result is returned.
-// - std::bad_alloc ("bad allocation") leaves the export towards the host.
+// - std::bad_alloc ("bad allocation") leaves the export towards the host, unless the host started
+//   the library with ContainOutOfMemory: then it becomes the absent result as well.
 // - Any other exception becomes the absent result.
+// GuardScript is Guard for the exports that run scripts: its body also gets the call's script
+// fault record, and how the call ended (no error, the first script error, out of memory) becomes
+// the calling thread's last script error, written once the call is over so that calls nested in
+// host functions never outlast the outer one.
 // Null arguments are checked by the unit that owns the operation, never here (they give the
 // absent result as well).
 // GuardAnyTime is for the few exports that work without a Repository (TlxCalculateTextId);
@@ -24,9 +29,15 @@
 #include <utility>
 
 #include "repository/Repository.h"
+#include "sprig/ScriptFault.h"
 #include "sprig/Value.h"
 
 namespace Quorin {
+
+// In a catch block of std::bad_alloc: leaves unless the host asked to contain it.
+inline void RethrowUncontained() {
+  if (!Repository::ContainsOutOfMemory()) throw;
+}
 
 template <typename R, typename F>
 R Guard(R absent, F&& body) {
@@ -35,10 +46,10 @@ R Guard(R absent, F&& body) {
   try {
     return static_cast<R>(std::forward<F>(body)(*repository));
   } catch (const std::bad_alloc&) {
-    throw;
+    RethrowUncontained();
   } catch (...) {
-    return absent;
   }
+  return absent;
 }
 
 // Script values cross the frame as two whole words (see SValueWords).
@@ -56,7 +67,7 @@ void Guard(F&& body) {
   try {
     std::forward<F>(body)(*repository);
   } catch (const std::bad_alloc&) {
-    throw;
+    RethrowUncontained();
   } catch (...) {
   }
 }
@@ -66,10 +77,39 @@ R GuardAnyTime(R absent, F&& body) {
   try {
     return static_cast<R>(std::forward<F>(body)());
   } catch (const std::bad_alloc&) {
-    throw;
+    RethrowUncontained();
   } catch (...) {
-    return absent;
   }
+  return absent;
+}
+
+// body(Repository&, Sprig::SScriptFault&) -> R.
+template <typename R, typename F>
+R GuardScript(R absent, F&& body) {
+  Repository* repository = Repository::Get();
+  if (repository == nullptr) return absent;
+  Sprig::SScriptFault fault;
+  try {
+    const R result = static_cast<R>(std::forward<F>(body)(*repository, fault));
+    Sprig::PublishFault(fault);
+    return result;
+  } catch (const CSprigException& error) {
+    fault.Capture(error);
+  } catch (const std::bad_alloc&) {
+    fault.CaptureOutOfMemory();
+    Sprig::PublishFault(fault);
+    RethrowUncontained();
+  } catch (...) {
+  }
+  Sprig::PublishFault(fault);
+  return absent;
+}
+
+template <typename F>
+TlxSprigValue GuardScript(const TlxSprigValue& absent, F&& body) {
+  return Sprig::FromWords(GuardScript(Sprig::ToWords(absent), [&](Repository& repository, Sprig::SScriptFault& fault) {
+    return Sprig::ToWords(std::forward<F>(body)(repository, fault));
+  }));
 }
 
 }  // namespace Quorin

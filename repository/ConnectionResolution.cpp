@@ -196,21 +196,24 @@ struct CScopedValue {
 };
 
 // A condition that is not a Sprig script counts as true; one that fails counts as false.
-bool ConditionHolds(Repository& repository, const CObject_Internal& part) {
+bool ConditionHolds(Repository& repository, const CObject_Internal& part, Sprig::SScriptFault& fault) {
   CScopedValue result;
   try {
     return !RunPartScript(repository, part, kPartConditionOffset, result.value) || Sprig::AsBoolean(result.value);
+  } catch (const CSprigException& error) {
+    fault.Capture(error);
   } catch (const Bravik::CException&) {
-    return false;
   }
+  return false;
 }
 
-void RunOutcome(Repository& repository, const CObject_Internal& part) {
+void RunOutcome(Repository& repository, const CObject_Internal& part, Sprig::SScriptFault& fault) {
   CScopedValue result;
   try {
     RunPartScript(repository, part, kPartOutcomeOffset, result.value);
+  } catch (const CSprigException& error) {
+    fault.Capture(error);  // a failing outcome is skipped; the next part's still runs
   } catch (const Bravik::CException&) {
-    // A failing outcome is skipped; the next part's still runs.
   }
 }
 
@@ -268,19 +271,19 @@ class CPathEntries {
   Bravik::TArray<TlxReference> m_heap;
 };
 
-bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal* path) {
+bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal* path, Sprig::SScriptFault& fault) {
   if (path == nullptr) return true;
   for (const TlxReference& entry : CPathEntries(*path)) {
     const CObject_Internal* part = PartOf(repository, entry);
-    if (part != nullptr && !ConditionHolds(repository, *part)) return false;
+    if (part != nullptr && !ConditionHolds(repository, *part, fault)) return false;
   }
   return true;
 }
 
-void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal* path) {
+void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal* path, Sprig::SScriptFault& fault) {
   if (path == nullptr) return;
   for (const TlxReference& entry : CPathEntries(*path)) {
-    if (const CObject_Internal* part = PartOf(repository, entry)) RunOutcome(repository, *part);
+    if (const CObject_Internal* part = PartOf(repository, entry)) RunOutcome(repository, *part, fault);
   }
 }
 

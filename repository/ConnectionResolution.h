@@ -7,6 +7,7 @@
 
 #include "repository/ReferenceLists.h"
 #include "repository/Repository.h"
+#include "sprig/ScriptFault.h"
 
 namespace Quorin {
 
@@ -42,10 +43,11 @@ void FreeResolvedPaths(void** paths);
 // is not a part with a target.
 CObject_Internal* ResolvePathTarget(const Repository& repository, const CReferenceList_Internal& path);
 // False at the first part whose Sprig condition is false or fails; true otherwise (a null path
-// included).
-bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal* path);
-// Executes the Sprig outcome of every part in order; a failing outcome is skipped.
-void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal* path);
+// included). A failing condition's error goes into fault.
+bool EvaluatePathConditions(Repository& repository, const CReferenceList_Internal* path, Sprig::SScriptFault& fault);
+// Executes the Sprig outcome of every part in order; a failing outcome is skipped, and the first
+// error goes into fault.
+void ExecutePathOutcomes(Repository& repository, const CReferenceList_Internal* path, Sprig::SScriptFault& fault);
 
 // The forms the exports call: a null argument gives null.
 inline void** ResolveConnection(Repository& repository, CReferenceList_Internal* connection) {
@@ -57,6 +59,9 @@ inline void** ResolveConnections(Repository& repository, const TlxListReference*
 inline CObject_Internal* ResolvePathTarget(const Repository& repository, const CReferenceList_Internal* path) {
   return path != nullptr ? ResolvePathTarget(repository, *path) : nullptr;
 }
+
+// The parts of a resolved path as the host reads them: the list's handle (null for null).
+inline TlxReferenceList* PathParts(CReferenceList_Internal* path) { return path; }
 
 // The list object the connection functions exchange is the interface one pointer before the
 // handle: the object itself.

@@ -10,6 +10,7 @@ namespace Quorin {
 namespace Memory = Bravik::Memory;
 
 Repository* Repository::s_instance = nullptr;
+bool Repository::s_containOutOfMemory = false;
 
 namespace {
 
@@ -68,6 +69,7 @@ void Repository::Start(uint8_t flags) {
     throw;
   }
   repository->m_recordNames = (flags & kRecordNamesFlag) != 0;
+  s_containOutOfMemory = (flags & kContainOutOfMemoryFlag) != 0;
   s_instance = repository;
 }
 

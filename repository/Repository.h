@@ -97,6 +97,11 @@ class Repository {
   static void Shutdown();
 
   static constexpr uint8_t kRecordNamesFlag = 1;
+  static constexpr uint8_t kContainOutOfMemoryFlag = 4;
+  // Whether the host started the library with kContainOutOfMemoryFlag: out of memory then ends
+  // an export with its absent result instead of leaving it as std::bad_alloc. Kept beside the
+  // Repository, so the boundary can still ask while a call unwinds.
+  static bool ContainsOutOfMemory() { return s_containOutOfMemory; }
 
   // Regions. Operations on an unknown region do nothing.
   uint16_t BeginRegion();
@@ -163,6 +168,7 @@ class Repository {
   void MakeCurrent(Region* region);
 
   static Repository* s_instance;
+  static bool s_containOutOfMemory;
 
   uint16_t m_currentRegionId = kDefaultRegion;
   bool m_recordNames = false;

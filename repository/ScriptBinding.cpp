@@ -387,6 +387,20 @@ void CScriptBinding::FreeExpression(TlxSprigExpression* expression) {
   Memory::Free(expression);
 }
 
+namespace {
+// The error's position and the first bytes of its message, always terminated.
+void ReportError(const CSprigException& error, char* messageBuffer, uint32_t bufferSize, uint32_t* position) {
+  if (position != nullptr) *position = error.GetPosition();
+  if (messageBuffer != nullptr && bufferSize != 0) {
+    const char* message = static_cast<const char*>(error.GetMessage().GetData());
+    if (message == nullptr) message = "";
+    const uint64_t size = std::min<uint64_t>(std::strlen(message) + 1, bufferSize);
+    std::memcpy(messageBuffer, message, size);
+    messageBuffer[size - 1] = '\0';
+  }
+}
+}  // namespace
+
 bool TryParseExpression(const char* text, char* messageBuffer, uint32_t bufferSize,
                         uint32_t* position) {
   if (text == nullptr) return false;
@@ -394,14 +408,19 @@ bool TryParseExpression(const char* text, char* messageBuffer, uint32_t bufferSi
     Sprig::Parse(CString(text), false);
     return true;
   } catch (const CSprigException& error) {
-    if (position != nullptr) *position = error.GetPosition();
-    if (messageBuffer != nullptr && bufferSize != 0) {
-      const char* message = static_cast<const char*>(error.GetMessage().GetData());
-      if (message == nullptr) message = "";
-      const uint64_t size = std::min<uint64_t>(std::strlen(message) + 1, bufferSize);
-      std::memcpy(messageBuffer, message, size);
-      messageBuffer[size - 1] = '\0';
-    }
+    ReportError(error, messageBuffer, bufferSize, position);
+    return false;
+  }
+}
+
+bool CScriptBinding::CheckText(const char* text, char* messageBuffer, uint32_t bufferSize, uint32_t* position) {
+  if (text == nullptr) return false;
+  try {
+    const Sprig::CNodeHolder tree = Sprig::Parse(CString(text), false);
+    Sprig::CheckTree(m_state, tree.Get());
+    return true;
+  } catch (const CSprigException& error) {
+    ReportError(error, messageBuffer, bufferSize, position);
     return false;
   }
 }

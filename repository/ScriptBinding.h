@@ -114,6 +114,9 @@ class CScriptBinding {
   // handle.
   void FreeExpression(TlxSprigExpression* expression);
   TlxSprigValue GetVariableSilently(const char* name);
+  // The strict parse, then the faults the tree's shape shows against the functions bound now;
+  // reported as TryParseExpression does. Runs nothing and touches no variable.
+  bool CheckText(const char* text, char* messageBuffer, uint32_t bufferSize, uint32_t* position);
   bool VariableExists(const char* name);
   void* CreateNamespace(const char* name);
   void ReleaseNamespace(const char* name);

@@ -35,33 +35,6 @@ static_assert(std::size(kBinaryOperations) == kOperatorCount);
 BinaryOperation OperationOf(EOperator kind) { return kBinaryOperations[IndexOf(kind)]; }
 const char* SpellingOf(EOperator kind) { return kOperators[IndexOf(kind)].spelling; }
 
-[[noreturn]] void RaiseMissing(EOperator kind, bool leftSide, uint32_t position) {
-  CMutableString message;
-  Bravik::Format(message,
-                 CString(leftSide ? "Missing left hand side of \"a %1 b\"."
-                                  : "Missing right hand side of \"a %1 b\"."),
-                 CString(SpellingOf(kind)));
-  throw CSprigException(message, leftSide ? kSprigErrorMissingLeft : kSprigErrorMissingRight,
-                        position);
-}
-
-[[noreturn]] void RaiseMissingOperand(EOperator kind, uint32_t position) {
-  CMutableString message;
-  Bravik::Format(message, CString("Missing operant of \"%1a\"."), CString(SpellingOf(kind)));
-  throw CSprigException(message, kSprigErrorMissingRight, position);
-}
-
-[[noreturn]] void RaiseUnaryOnly(EOperator kind, uint32_t position) {
-  CMutableString message;
-  Bravik::Format(message, CString("operator \"%1\" is unary."), CString(SpellingOf(kind)));
-  throw CSprigException(message, kSprigErrorUnaryOnly, position);
-}
-
-void RequireOperands(const INode_Internal* node) {
-  if (node->left == nullptr) RaiseMissing(node->op, true, node->position);
-  if (node->right == nullptr) RaiseMissing(node->op, false, node->position);
-}
-
 // The general evaluation, without recursion: a stack of the nodes under way, each with the step
 // it has reached, and a stack of the values they have produced. Every finished node leaves one
 // value; an operator takes its operands' values off the stack. Unwinding frees what is left.
@@ -381,6 +354,39 @@ constexpr auto kOperatorFactories = MakeFactories(std::make_index_sequence<kOper
 
 }  // namespace
 
+// ---- Shape errors ----
+
+[[noreturn]] void RaiseMissing(EOperator kind, bool leftSide, uint32_t position) {
+  CMutableString message;
+  Bravik::Format(message,
+                 CString(leftSide ? "Missing left hand side of \"a %1 b\"."
+                                  : "Missing right hand side of \"a %1 b\"."),
+                 CString(SpellingOf(kind)));
+  throw CSprigException(message, leftSide ? kSprigErrorMissingLeft : kSprigErrorMissingRight,
+                        position);
+}
+
+[[noreturn]] void RaiseMissingOperand(EOperator kind, uint32_t position) {
+  CMutableString message;
+  Bravik::Format(message, CString("Missing operant of \"%1a\"."), CString(SpellingOf(kind)));
+  throw CSprigException(message, kSprigErrorMissingRight, position);
+}
+
+[[noreturn]] void RaiseUnaryOnly(EOperator kind, uint32_t position) {
+  CMutableString message;
+  Bravik::Format(message, CString("operator \"%1\" is unary."), CString(SpellingOf(kind)));
+  throw CSprigException(message, kSprigErrorUnaryOnly, position);
+}
+
+[[noreturn]] void RaiseNotAssignable(uint32_t position) {
+  throw CSprigException("Trying to assign to a const value.", kSprigErrorAssignToConst, position);
+}
+
+void RequireOperands(const INode_Internal* node) {
+  if (node->left == nullptr) RaiseMissing(node->op, true, node->position);
+  if (node->right == nullptr) RaiseMissing(node->op, false, node->position);
+}
+
 // ---- Common node ----
 
 INode_Internal::~INode_Internal() {
@@ -391,7 +397,7 @@ INode_Internal::~INode_Internal() {
 
 TlxSprigValue& INode_Internal::Assign(CEvaluationContext&, TlxSprigValue&,
                                       const TlxSprigValue&) const {
-  throw CSprigException("Trying to assign to a const value.", kSprigErrorAssignToConst, position);
+  RaiseNotAssignable(position);
 }
 
 // Left subtrees are rotated into the right chain, so every node is deleted childless.

@@ -104,6 +104,14 @@ class INode_Internal : public INode {
       : nodeKind(kind), op(opKind) {}
 };
 
+// The evaluator's errors of a tree's shape (CSprigException at the node's position), shared with
+// the check of a tree before it runs.
+[[noreturn]] void RaiseMissing(EOperator kind, bool leftSide, uint32_t position);
+[[noreturn]] void RaiseMissingOperand(EOperator kind, uint32_t position);
+[[noreturn]] void RaiseUnaryOnly(EOperator kind, uint32_t position);
+[[noreturn]] void RaiseNotAssignable(uint32_t position);
+void RequireOperands(const INode_Internal* node);
+
 // Destroys a tree (null does nothing) with constant stack depth.
 void DestroyTree(INode* root);
 
@@ -186,6 +194,9 @@ class CFuncNode_Internal : public INode_Internal {
     context.state.CallFunction(m_parsed, arguments, count, out);
   }
 
+  const SFunctionName& GetName() const { return m_parsed; }
+  const Bravik::CMutableString& GetNameText() const { return m_name; }
+
   // Argument slots: owned subtrees, null when empty.
   Bravik::TArray<INode_Internal*> slots;
 
@@ -202,5 +213,12 @@ void EvaluateTree(CScriptState& state, const INode* root, TlxSprigValue& out, bo
 // caller then takes EvaluateTree, which gives the same value). A variable at the root is left to
 // EvaluateTree, whose value for it is a Reference.
 Scalar EvaluateScalarTree(CScriptState& state, const INode* root);
+
+// Raises the first error that evaluating the tree would raise from its shape alone, in the
+// order the evaluation meets them: a missing operand, a unary operator given a left operand, an
+// assignment to something that is not a variable, a call of a function that is not bound now,
+// nesting too deep. Reads no variable and runs nothing; constant stack depth. Raises
+// std::bad_alloc for very deep trees.
+void CheckTree(const CScriptState& state, const INode* root);
 
 }  // namespace Quorin::Sprig

@@ -8,8 +8,9 @@
 
 namespace Quorin {
 
-// ORDER SPRIG_ERROR
-constexpr uint32_t kSprigErrorAssignToConst = 0;
+// ORDER SPRIG_ERROR. Code 0 is kept for "no error", so that a host reading the last error of a
+// call can tell a failed assignment from a call that raised nothing.
+constexpr uint32_t kSprigErrorAssignToConst = 1;
 constexpr uint32_t kSprigErrorMissingLeft = 2;
 constexpr uint32_t kSprigErrorUnmatchedClose = 4;
 constexpr uint32_t kSprigErrorFunctionBlock = 5;

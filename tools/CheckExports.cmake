@@ -1,13 +1,28 @@
 # Checks the export table of the QuorinCAPI shared library: every exported or defined dynamic
 # symbol is a Tlx* or Brv* name (undecorated: letters, digits, '_'), and the memory exports
-# are there.
+# are there. With HEADER, the table must hold exactly the functions of the header's export list
+# (QUORIN_CAPI_EXPORTS), which hosts that load the library by name rely on.
 #
-#   cmake -DFORMAT=nm -DTOOL=<nm>      -DLIBRARY=libQuorinCAPI.so -P CheckExports.cmake
-#   cmake -DFORMAT=pe -DTOOL=<objdump> -DLIBRARY=QuorinCAPI.dll   -P CheckExports.cmake
-#   cmake -DFORMAT=nm|pe -DLISTING=<saved tool output> -P CheckExports.cmake
+#   cmake -DFORMAT=nm -DTOOL=<nm>      -DLIBRARY=libQuorinCAPI.so [-DHEADER=QuorinCAPI.h] -P CheckExports.cmake
+#   cmake -DFORMAT=pe -DTOOL=<objdump> -DLIBRARY=QuorinCAPI.dll   [-DHEADER=QuorinCAPI.h] -P CheckExports.cmake
+#   cmake -DFORMAT=nm|pe -DLISTING=<saved tool output> [-DHEADER=...] -P CheckExports.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(required BrvMalloc BrvRealloc BrvFree)
+set(listed)
+if(DEFINED HEADER)
+  # Entries of the list: "    X(<type>, <name>, (<parameters>..." at the start of a line.
+  file(STRINGS "${HEADER}" entries REGEX "^ *X\\([^,]+, *[A-Za-z0-9_]+,")
+  foreach(entry IN LISTS entries)
+    string(REGEX REPLACE "^ *X\\([^,]+, *([A-Za-z0-9_]+),.*$" "\\1" name "${entry}")
+    list(APPEND listed "${name}")
+  endforeach()
+  if(NOT listed)
+    message(FATAL_ERROR "No export list (X(type, name, (parameters)) lines) in ${HEADER}")
+  endif()
+  list(APPEND required ${listed})
+  list(REMOVE_DUPLICATES required)
+endif()
 
 if(DEFINED LISTING)
   file(READ "${LISTING}" output)
@@ -58,6 +73,8 @@ set(foreign)
 foreach(name IN LISTS names)
   if(NOT name MATCHES "^(Tlx|Brv)[A-Za-z0-9_]+$")
     list(APPEND foreign "${name}")
+  elseif(listed AND NOT name IN_LIST listed)
+    list(APPEND foreign "${name} (not in the header's export list)")
   endif()
 endforeach()
 set(missing)

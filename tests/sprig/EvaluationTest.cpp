@@ -33,9 +33,9 @@ const SCase kErrors[] = {
     {"+ 5", "E8@0 Missing right hand side of \"a + b\"."},
     {", 7", "E8@0 Missing right hand side of \"a , b\"."},
     {"x = 4, y +", "E8@9 Missing right hand side of \"a + b\"."},
-    {"5 = 3", "E0@0 Trying to assign to a const value."},
-    {"{Math.Sum 1} = 2", "E0@11 Trying to assign to a const value."},
-    {"a = b = 1", "E0@2 Trying to assign to a const value."}};
+    {"5 = 3", "E1@0 Trying to assign to a const value."},
+    {"{Math.Sum 1} = 2", "E1@11 Trying to assign to a const value."},
+    {"a = b = 1", "E1@2 Trying to assign to a const value."}};
 
 INSTANTIATE_TEST_SUITE_P(Order, EvaluationCase, testing::ValuesIn(kOrder), CaseName);
 INSTANTIATE_TEST_SUITE_P(Errors, EvaluationCase, testing::ValuesIn(kErrors), CaseName);
