@@ -297,6 +297,17 @@ typedef struct TlxImportConfig {      /* 12 bytes */
     uint32_t format;                  /* 8: 0 XML, 1 binary */
 } TlxImportConfig;
 
+/* The outcome of the last export or import (TlxGetInterchangeResult). */
+typedef struct TlxInterchangeResult { /* 32 bytes */
+    uint32_t code;                    /*  0: 0 ok, 1 running, 2 open failed, 3 read/write failed,
+                                             4 malformed, 5 out of memory, 6 refused, 7 invalid arguments */
+    uint32_t skipped;                 /*  4: import: elements or records skipped */
+    uint64_t offset;                  /*  8: code 4: byte offset of the fault */
+    uint64_t bytes;                   /* 16: bytes read or written */
+    uint32_t line;                    /* 24: XML import, code 4: 1-based line */
+    uint32_t reserved;                /* 28: 0 */
+} TlxInterchangeResult;
+
 /* The host's allocation functions for TlxInitializeDetailed (null: the runtime's own). */
 typedef void* (*TlxAllocateFunction)(size_t size);
 typedef void* (*TlxReallocateFunction)(void* block, size_t size);
@@ -583,6 +594,31 @@ QUORIN_API uint32_t TlxSprigGetLastError(char* message, uint32_t messageSize, ui
  * none; otherwise false with the first one's message and position, as TlxSprigTryParse reports. */
 QUORIN_API bool TlxSprigCheck(const char* text, char* message, uint32_t messageSize, uint32_t* position);
 
+/* ---- Interchange files ----------------------------------------------------------------
+ * Format 0 is the XML text form. Runs happen on the caller's thread; a run is refused while
+ * another export or import runs. Every outcome, failures included, is kept for
+ * TlxGetInterchangeResult. */
+
+/* Writes the Repository's selected sections to the file at path (UTF-8), replacing it. */
+QUORIN_API void TlxExport(const char* path, const TlxExportConfig* config);
+/* Reads the file at path into the Repository; what a malformed file held before its fault stays. */
+QUORIN_API void TlxImport(const char* path, const TlxImportConfig* config);
+/* Defaults: buffer 8192, all sections, all regions, LittleEndian, bundle 0, the given format. */
+QUORIN_API TlxExportConfig TlxGetDefaultExportConfig(uint32_t format);
+/* Defaults: read buffer 8192 for format 0 (else 0), foreground, the given format. */
+QUORIN_API TlxImportConfig TlxGetDefaultImportConfig(uint32_t format);
+/* The fraction done of the running export or import; 1.0 when none runs. */
+QUORIN_API float TlxGetExportProgress(void);
+QUORIN_API float TlxGetImportProgress(void);
+/* True when no export (import) runs. */
+QUORIN_API bool TlxGetExportDone(void);
+QUORIN_API bool TlxGetImportDone(void);
+/* The outcome of the last export (direction 0) or import (1) and its one-sentence message
+ * (UTF-8, cut to messageSize with its terminator; not written when null or 0). False, with
+ * nothing written, when there was none or result is null. */
+QUORIN_API bool TlxGetInterchangeResult(uint32_t direction, TlxInterchangeResult* result, char* message,
+                                        uint32_t messageSize);
+
 /* ---- Host extensions ------------------------------------------------------------------- */
 
 /* The library's release ("Quorin 0.3.0"): static text, valid at any time, before start-up too. */
@@ -819,7 +855,17 @@ QUORIN_API TlxReferenceList* TlxGetPathParts(void* path);
     X(bool, TlxResolveConnectionConditions, (void* path)) \
     X(void, TlxResolveConnectionOutcomes, (void* path))
 
-#define QUORIN_CAPI_INTERCHANGE_EXPORTS(X)
+#define QUORIN_CAPI_INTERCHANGE_EXPORTS(X) \
+    X(void, TlxExport, (const char* path, const TlxExportConfig* config)) \
+    X(void, TlxImport, (const char* path, const TlxImportConfig* config)) \
+    X(TlxExportConfig, TlxGetDefaultExportConfig, (uint32_t format)) \
+    X(TlxImportConfig, TlxGetDefaultImportConfig, (uint32_t format)) \
+    X(float, TlxGetExportProgress, (void)) \
+    X(float, TlxGetImportProgress, (void)) \
+    X(bool, TlxGetExportDone, (void)) \
+    X(bool, TlxGetImportDone, (void)) \
+    X(bool, TlxGetInterchangeResult, (uint32_t direction, TlxInterchangeResult* result, char* message, \
+        uint32_t messageSize))
 
 #define QUORIN_CAPI_SCRIPTS_EXPORTS(X) \
     X(TlxSprigExpression*, TlxSprigParse, (const char* text)) \
