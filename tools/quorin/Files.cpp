@@ -121,7 +121,7 @@ bool ExportFile(const std::string& path, TlxExportConfig config, bool showProgre
 
 int RunInfo(const SCommandLine& line) {
   const std::string& file = line.positional[0];
-  if (!StartLibrary()) return kExitUsage;
+  if (!StartLibrary(false)) return kExitUsage;
   const SLoad load = ImportFile(file);
   if (!load.ok) return g_lib.TlxShutdown(), ReportLoadFailure(file, load);
   SInventory inventory;
@@ -144,7 +144,7 @@ int RunConvert(const SCommandLine& line) {
     return UsageError("convert", "this build of the library cannot write interchange files");
   TlxExportConfig config = g_lib.TlxGetDefaultExportConfig(static_cast<uint32_t>(format));
   if (!ExportConfig(line, config)) return kExitUsage;
-  if (!StartLibrary()) return kExitUsage;
+  if (!StartLibrary(false)) return kExitUsage;
   const bool terminal = ErrorIsTerminal();
   const auto start = std::chrono::steady_clock::now();
   const SLoad load = ImportFile(in, terminal ? &DrawReadBar : nullptr);
@@ -164,7 +164,7 @@ int RunValidate(const SCommandLine& line) {
   const std::string& file = line.positional[0];
   if (g_lib.TlxGetInterchangeResult == nullptr)
     return UsageError("validate", "this build of the library does not report what an import found");
-  if (!StartLibrary()) return kExitUsage;
+  if (!StartLibrary(false)) return kExitUsage;
   const SLoad load = ImportFile(file);
   g_lib.TlxShutdown();
   const unsigned skipped = load.result.skipped;

@@ -134,7 +134,7 @@ std::string SCommandLine::Value(const std::string& option, const std::string& ab
 }
 
 bool LoadStory(const std::string& path, int& exitCode) {
-  if (!StartLibrary()) {
+  if (!StartLibrary(true)) {
     exitCode = kExitUsage;
     return false;
   }

@@ -149,12 +149,12 @@ EFormat SniffFormat(const std::string& path) {
   return !in || first == '<' ? EFormat::kXml : EFormat::kBinary;
 }
 
-bool StartLibrary() {
+bool StartLibrary(bool bindFunctions) {
   if (!g_lib.TlxInitialize(17, kRecordNames)) {
     std::fprintf(stderr, "quorin: the library did not start\n");
     return false;
   }
-  g_lib.TlxSprigBindStandardFunctions();
+  if (bindFunctions) g_lib.TlxSprigBindStandardFunctions();
   return true;
 }
 

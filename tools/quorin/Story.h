@@ -38,8 +38,9 @@ struct SLoad {
   double seconds = 0;
 };
 
-// Starts the library (names recorded) with the standard Sprig functions bound.
-bool StartLibrary();
+// Starts the library (names recorded), with the standard Sprig functions bound when asked (they
+// add their namespaces to what the library holds).
+bool StartLibrary(bool bindFunctions);
 // Imports `path` on the caller's thread, or polls a background import with `progress` (0..1).
 SLoad ImportFile(const std::string& path, void (*progress)(float) = nullptr);
 // Prints the load's failure on standard error as `path: message`; gives its exit code.
