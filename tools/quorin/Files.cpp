@@ -174,8 +174,11 @@ int RunValidate(const SCommandLine& line) {
     return kExitOk;
   }
   if (load.exitCode != kExitFaults) return ReportLoadFailure(file, load);
-  std::printf("%s:%u: %s; what came before was read, %u element%s skipped\n", file.c_str(), load.result.line,
-              load.message.c_str(), skipped, skipped == 1 ? "" : "s");
+  std::string message = load.message;  // the line goes in front, as compilers write it
+  const std::string where = "at line " + std::to_string(load.result.line) + ", ";
+  if (message.find(where) != std::string::npos) message.replace(message.find(where), where.size(), "at ");
+  std::printf("%s:%u: %s\n%s: the import stopped there; what came before was read, %u element%s skipped\n",
+              file.c_str(), load.result.line, message.c_str(), file.c_str(), skipped, skipped == 1 ? "" : "s");
   return kExitFaults;
 }
 

@@ -44,11 +44,13 @@ void ReadImportResult(SLoad& load) {
   load.ok = false;
   load.exitCode = code == kMalformed ? kExitFaults : kExitUsage;
   load.message = code < std::size(kResultMessages) ? kResultMessages[code] : "could not be read";
-  if (code == kMalformed) {
-    load.message = "malformed at line " + std::to_string(load.result.line) + ", byte " +
-                   std::to_string(load.result.offset);
-  }
-  if (message[0] != '\0') load.message += std::string(": ") + message;
+  const std::string place = "byte " + std::to_string(load.result.offset);
+  if (code == kMalformed) load.message = "malformed at line " + std::to_string(load.result.line) + ", " + place;
+  // The library's message names the file and the place again: keep only the reason after them.
+  std::string reason = message;
+  const size_t at = reason.find(place + ": ");
+  if (at != std::string::npos) reason.erase(0, at + place.size() + 2);
+  if (!reason.empty()) load.message += ": " + reason;
 }
 
 std::string Attribute(const std::string& line, const char* name) {
