@@ -1,6 +1,7 @@
 // Exports: the release, start-up, shutdown, regions and id getters.
 #include "capi/Frame.h"
 #include "capi/QuorinCAPI.h"
+#include "interchange/Interchange.h"
 #include "repository/Repository.h"
 
 using Quorin::Guard;
@@ -21,9 +22,20 @@ QUORIN_API bool TlxInitializeDetailed(uint16_t version, uint8_t flags, TlxAlloca
   return Quorin::StartLibrary(version, flags, allocate, reallocate, release, memoryLimit);
 }
 
-QUORIN_API void TlxShutdown(void) { Guard([=](Repository&) { Repository::Shutdown(); }); }
+// A background export or import ends before the Repository it works on is cleared or goes.
+QUORIN_API void TlxShutdown(void) {
+  Guard([=](Repository&) {
+    Quorin::WaitForInterchange();
+    Repository::Shutdown();
+  });
+}
 
-QUORIN_API void TlxClearRepository(void) { Guard([=](Repository& r) { r.Clear(); }); }
+QUORIN_API void TlxClearRepository(void) {
+  Guard([=](Repository& r) {
+    Quorin::WaitForInterchange();
+    r.Clear();
+  });
+}
 
 QUORIN_API uint16_t TlxBeginRegion(void) {
   return Guard<uint16_t>(0, [=](Repository& r) { return r.BeginRegion(); });

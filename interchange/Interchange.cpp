@@ -11,6 +11,9 @@
 #include "foundation/string/String.h"
 #include "foundation/system/Exception.h"
 #include "foundation/system/File.h"
+#include "foundation/system/Thread.h"
+#include "interchange/BinaryReader.h"
+#include "interchange/BinaryWriter.h"
 #include "interchange/ByteSink.h"
 #include "interchange/InterchangeNames.h"
 #include "interchange/InterchangeProgress.h"
@@ -24,32 +27,17 @@ constexpr uint32_t kExportFileMode = Bravik::kFileWrite | Bravik::kFileTruncate;
 constexpr uint32_t kImportFileMode = Bravik::kFileRead;
 constexpr size_t kMessageCapacity = 512;
 
-// One direction: whether a run is under way, its progress, and the outcome of the last run.
-struct SOperation {
-  std::atomic<uint32_t> running{0};
-  CInterchangeProgress progress;
-  bool hasResult = false;
-  TlxInterchangeResult result{};
-  char message[kMessageCapacity] = {};
+// Guards an outcome that the worker writes while the host reads it.
+class CSpinLock {
+ public:
+  void Lock() {
+    while (m_flag.test_and_set(std::memory_order_acquire)) Bravik::System::YieldThread();
+  }
+  void Unlock() { m_flag.clear(std::memory_order_release); }
+
+ private:
+  std::atomic_flag m_flag = ATOMIC_FLAG_INIT;
 };
-
-SOperation s_operations[2];
-
-SOperation& OperationOf(EInterchangeDirection direction) { return s_operations[static_cast<uint32_t>(direction)]; }
-
-void Keep(SOperation& operation, EInterchangeCode code, uint64_t bytes, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
-
-void Keep(SOperation& operation, EInterchangeCode code, uint64_t bytes, const char* format, ...) {
-  operation.result = TlxInterchangeResult{};
-  operation.result.code = static_cast<uint32_t>(code);
-  operation.result.bytes = bytes;
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(operation.message, sizeof operation.message, format, arguments);
-  va_end(arguments);
-  operation.hasResult = true;
-}
 
 const char* TextOf(const Bravik::CException& failure) {
   const char* text = static_cast<const char*>(failure.GetMessage().GetData());
@@ -62,13 +50,13 @@ class CFileSink final : public IByteSink {
   explicit CFileSink(Bravik::IFile& file) : m_file(file) {}
   void Write(const void* bytes, size_t count) override {
     if (m_file.Write(bytes, count) != count) throw Bravik::CFileException("the disk is full", 0);
-    m_written += count;
+    m_written.store(m_written.load(std::memory_order_relaxed) + count, std::memory_order_relaxed);
   }
-  uint64_t GetWritten() const { return m_written; }
+  uint64_t GetWritten() const { return m_written.load(std::memory_order_relaxed); }
 
  private:
   Bravik::IFile& m_file;
-  uint64_t m_written = 0;
+  std::atomic<uint64_t> m_written{0};
 };
 
 class CFileSource final : public IByteSource {
@@ -82,97 +70,239 @@ class CFileSource final : public IByteSource {
   Bravik::IFile& m_file;
 };
 
-// Opens the file; null, with the outcome kept, when it cannot be opened.
-Bravik::TResourceRef<Bravik::IFile> OpenFile(SOperation& operation, const char* path, uint32_t mode) {
-  try {
-    Bravik::IFile* file = Bravik::Memory::New<Bravik::CNativeFile>(Bravik::Memory::kObjectPool,
-                                                                   Bravik::CString(path), mode);
-    return Bravik::TResourceRef<Bravik::IFile>(file);
-  } catch (const Bravik::CException& failure) {
-    Keep(operation, EInterchangeCode::kOpenFailed, 0, "Could not %s \"%s\": %s.",
-         mode == kExportFileMode ? "create" : "open", path, TextOf(failure));
-  }
-  return Bravik::TResourceRef<Bravik::IFile>();
+}  // namespace
+
+// One direction of the interchange: the configuration and file of its run, its running flag, a
+// progress per form, and the outcome of its last run. A run goes on the caller's thread or, as
+// the one step of this thread, in the background; a library thread runs under the crash guard.
+class CInterchangeThread : public Bravik::IThread {
+ public:
+  ~CInterchangeThread() override { StopAndJoin(); }
+
+  // Runs the writer or reader, keeps its outcome, drops the file and clears the running flag.
+  // Out of memory on the caller's thread is kept and then raised.
+  void Step() override;
+  bool IsBusy() const { return running.load(std::memory_order_acquire) != 0; }
+  float GetProgress() const;
+
+  void Keep(EInterchangeCode code, uint64_t bytes, const char* text, ...) __attribute__((format(printf, 4, 5)));
+  void KeepFault(uint64_t offset, uint32_t line, uint32_t skipped);
+  bool CopyResult(TlxInterchangeResult* result, char* message, uint32_t messageSize);
+
+  std::atomic<uint32_t> running{0};
+  CInterchangeProgress progress[2];  // by form
+  uint32_t format = 0;
+  bool background = false;
+  Repository* repository = nullptr;
+  Bravik::TResourceRef<Bravik::IFile> file;
+  char path[kMessageCapacity] = {};
+
+ protected:
+  // The writer or reader on the open file; gives the bytes moved so far when it raises.
+  virtual void Run(uint64_t& bytes) = 0;
+  virtual const char* Verb() const = 0;
+
+ private:
+  CSpinLock m_lock;
+  bool m_hasResult = false;
+  TlxInterchangeResult m_result{};
+  char m_message[kMessageCapacity] = {};
+};
+
+class CExportThread final : public CInterchangeThread {
+ public:
+  ~CExportThread() override { StopAndJoin(); }
+  TlxExportConfig config{};
+
+ protected:
+  void Run(uint64_t& bytes) override;
+  const char* Verb() const override { return "exporting to"; }
+};
+
+class CImportThread final : public CInterchangeThread {
+ public:
+  ~CImportThread() override { StopAndJoin(); }
+  TlxImportConfig config{};
+
+ protected:
+  void Run(uint64_t& bytes) override;
+  const char* Verb() const override { return "importing"; }
+};
+
+namespace {
+
+CExportThread s_exportThread;
+CImportThread s_importThread;
+
+CInterchangeThread& ThreadOf(EInterchangeDirection direction) {
+  if (direction == EInterchangeDirection::kExport) return s_exportThread;
+  return s_importThread;
 }
 
-// Claims the direction for one run: false (with the outcome kept) when this or the other
-// direction is running, or the arguments are refused.
-bool Claim(EInterchangeDirection direction, const char* path, bool configGiven, uint32_t format, bool background) {
-  SOperation& operation = OperationOf(direction);
-  const char* verb = direction == EInterchangeDirection::kExport ? "export" : "import";
-  if (path == nullptr || !configGiven || format > kBinaryForm) {
-    Keep(operation, EInterchangeCode::kInvalidArguments, 0,
-         "Refused the %s: the path or configuration is missing, or the format is unknown.", verb);
-    return false;
+}  // namespace
+
+void CInterchangeThread::Keep(EInterchangeCode code, uint64_t bytes, const char* text, ...) {
+  m_lock.Lock();
+  m_result = TlxInterchangeResult{};
+  m_result.code = static_cast<uint32_t>(code);
+  m_result.bytes = bytes;
+  va_list arguments;
+  va_start(arguments, text);
+  std::vsnprintf(m_message, sizeof m_message, text, arguments);
+  va_end(arguments);
+  m_hasResult = true;
+  m_lock.Unlock();
+}
+
+void CInterchangeThread::KeepFault(uint64_t offset, uint32_t line, uint32_t skipped) {
+  m_lock.Lock();
+  m_result.offset = offset;
+  m_result.line = line;
+  m_result.skipped = skipped;
+  m_lock.Unlock();
+}
+
+bool CInterchangeThread::CopyResult(TlxInterchangeResult* result, char* message, uint32_t messageSize) {
+  m_lock.Lock();
+  const bool has = m_hasResult;
+  if (has) {
+    *result = m_result;
+    if (message != nullptr && messageSize != 0) {
+      const size_t length = std::strlen(m_message);
+      const size_t copied = length < messageSize - 1 ? length : messageSize - 1;
+      std::memcpy(message, m_message, copied);
+      message[copied] = '\0';
+    }
   }
-  if (format == kBinaryForm || background) {
-    Keep(operation, EInterchangeCode::kInvalidArguments, 0,
-         "Refused the %s of \"%s\": the %s is not available in this build.", verb, path,
-         format == kBinaryForm ? "binary form" : "background thread");
+  m_lock.Unlock();
+  return has;
+}
+
+float CInterchangeThread::GetProgress() const {
+  if (!IsBusy()) return 1.0f;
+  const CInterchangeProgress& form = progress[format];
+  const float total = form.GetTotal();
+  const float counter = form.GetCounter();
+  // Nothing to count yet reads as not started rather than as not-a-number.
+  if (!(total > 0.0f)) return 0.0f;
+  return counter < total ? counter / total : 1.0f;
+}
+
+void CInterchangeThread::Step() {
+  uint64_t bytes = 0;
+  bool outOfMemory = false;
+  try {
+    Run(bytes);
+  } catch (const std::bad_alloc&) {
+    Keep(EInterchangeCode::kOutOfMemory, bytes, "Ran out of memory while %s \"%s\".", Verb(), path);
+    outOfMemory = true;
+  } catch (const Bravik::CException& failure) {
+    Keep(EInterchangeCode::kFileFailed, bytes, "Failed while %s \"%s\": %s.", Verb(), path, TextOf(failure));
+  } catch (...) {
+    Keep(EInterchangeCode::kFileFailed, bytes, "Failed while %s \"%s\".", Verb(), path);
+  }
+  file.Reset();
+  running.store(0, std::memory_order_release);
+  if (outOfMemory && !background) throw std::bad_alloc();
+}
+
+void CExportThread::Run(uint64_t& bytes) {
+  CFileSink sink(*file.Get());
+  try {
+    if (format == kBinaryForm) {
+      WriteBinaryInterchange(*repository, config, sink, &progress[format]);
+    } else {
+      WriteXmlInterchange(*repository, config, sink, &progress[format]);
+    }
+  } catch (...) {
+    bytes = sink.GetWritten();
+    throw;
+  }
+  Keep(EInterchangeCode::kSucceeded, sink.GetWritten(), "Exported to \"%s\".", path);
+}
+
+void CImportThread::Run(uint64_t&) {
+  CFileSource source(*file.Get());
+  SImportOutcome outcome;
+  if (format == kBinaryForm) {
+    const SBinaryReadResult read = ReadBinaryInterchange(*repository, source, &progress[format]);
+    outcome = SImportOutcome{read.code != 0, read.offset, 0, read.skipped, read.bytes, read.expected};
+  } else {
+    outcome = ImportXmlInterchange(*repository, source, config.readBufferSize, &progress[format]);
+  }
+  if (outcome.malformed && format == kBinaryForm) {
+    Keep(EInterchangeCode::kMalformed, outcome.bytes, "Stopped importing \"%s\" at byte %" PRIu64 ": expected %s.",
+         path, outcome.offset, outcome.expected);
+  } else if (outcome.malformed) {
+    Keep(EInterchangeCode::kMalformed, outcome.bytes,
+         "Stopped importing \"%s\" at line %" PRIu32 ", byte %" PRIu64 ": expected %s.", path, outcome.line,
+         outcome.offset, outcome.expected);
+  } else {
+    Keep(EInterchangeCode::kSucceeded, outcome.bytes, "Imported \"%s\".", path);
+  }
+  KeepFault(outcome.malformed ? outcome.offset : 0, outcome.line, outcome.skipped);
+}
+
+namespace {
+
+const char* NameOf(EInterchangeDirection direction) {
+  return direction == EInterchangeDirection::kExport ? "export" : "import";
+}
+
+// Checks the arguments and that no export or import runs: false, with the outcome kept, when
+// the run is refused. A second run of the same direction is refused before its file is opened,
+// so that it cannot empty the file the first is writing.
+bool MayRun(EInterchangeDirection direction, const char* path, bool configGiven, uint32_t format) {
+  CInterchangeThread& thread = ThreadOf(direction);
+  if (path == nullptr || !configGiven || format > kBinaryForm) {
+    thread.Keep(EInterchangeCode::kInvalidArguments, 0,
+                "Refused the %s: the path or configuration is missing, or the format is unknown.", NameOf(direction));
     return false;
   }
   const EInterchangeDirection other = direction == EInterchangeDirection::kExport ? EInterchangeDirection::kImport
                                                                                   : EInterchangeDirection::kExport;
-  if (OperationOf(other).running.load() != 0) {
-    Keep(operation, EInterchangeCode::kRefused, 0, "Refused the %s of \"%s\": an %s is running.", verb, path,
-         other == EInterchangeDirection::kExport ? "export" : "import");
+  if (ThreadOf(other).IsBusy()) {
+    thread.Keep(EInterchangeCode::kRefused, 0, "Refused the %s of \"%s\": an %s is running.", NameOf(direction), path,
+                NameOf(other));
     return false;
   }
-  uint32_t idle = 0;
-  return operation.running.compare_exchange_strong(idle, 1);  // a second run of the same direction is ignored
+  if (thread.IsBusy()) {
+    thread.Keep(EInterchangeCode::kRefused, 0, "Ignored the %s of \"%s\": another %s is running.", NameOf(direction),
+                path, NameOf(direction));
+    return false;
+  }
+  return true;
 }
 
-// Runs body with the direction claimed, keeping a failure's outcome; clears the claim always.
-template <typename F>
-void Guarded(EInterchangeDirection direction, const char* path, F&& body) {
-  SOperation& operation = OperationOf(direction);
-  const char* verb = direction == EInterchangeDirection::kExport ? "exporting to" : "importing";
+// Opens the file, claims the thread object and starts the run.
+void Launch(Repository& repository, EInterchangeDirection direction, const char* path, uint32_t format,
+            bool background, uint32_t mode) {
+  CInterchangeThread& thread = ThreadOf(direction);
+  Bravik::TResourceRef<Bravik::IFile> file;
   try {
-    body(operation);
-  } catch (const std::bad_alloc&) {
-    Keep(operation, EInterchangeCode::kOutOfMemory, operation.result.bytes, "Ran out of memory while %s \"%s\".",
-         verb, path);
-    operation.running.store(0);
-    throw;
+    file = Bravik::TResourceRef<Bravik::IFile>(
+        Bravik::Memory::New<Bravik::CNativeFile>(Bravik::Memory::kObjectPool, Bravik::CString(path), mode));
   } catch (const Bravik::CException& failure) {
-    Keep(operation, EInterchangeCode::kFileFailed, operation.result.bytes, "Failed while %s \"%s\": %s.", verb, path,
-         TextOf(failure));
-  } catch (...) {
-    Keep(operation, EInterchangeCode::kFileFailed, operation.result.bytes, "Failed while %s \"%s\".", verb, path);
+    thread.Keep(EInterchangeCode::kOpenFailed, 0, "Could not %s \"%s\": %s.",
+                direction == EInterchangeDirection::kExport ? "create" : "open", path, TextOf(failure));
+    return;
   }
-  operation.running.store(0);
-}
-
-void Export(Repository& repository, const char* path, const TlxExportConfig& config, SOperation& operation) {
-  Bravik::TResourceRef<Bravik::IFile> file = OpenFile(operation, path, kExportFileMode);
-  if (!file) return;
-  CFileSink sink(*file.Get());
-  Keep(operation, EInterchangeCode::kRunning, 0, "Exporting to \"%s\".", path);
-  try {
-    WriteXmlInterchange(repository, config, sink, &operation.progress);
-  } catch (...) {
-    operation.result.bytes = sink.GetWritten();
-    throw;
-  }
-  Keep(operation, EInterchangeCode::kSucceeded, sink.GetWritten(), "Exported to \"%s\".", path);
-}
-
-void Import(Repository& repository, const char* path, const TlxImportConfig& config, SOperation& operation) {
-  Bravik::TResourceRef<Bravik::IFile> file = OpenFile(operation, path, kImportFileMode);
-  if (!file) return;
-  CFileSource source(*file.Get());
-  Keep(operation, EInterchangeCode::kRunning, 0, "Importing \"%s\".", path);
-  const SImportOutcome outcome = ImportXmlInterchange(repository, source, config.readBufferSize, &operation.progress);
-  if (outcome.malformed) {
-    Keep(operation, EInterchangeCode::kMalformed, outcome.bytes,
-         "Stopped importing \"%s\" at line %" PRIu32 ", byte %" PRIu64 ": expected %s.", path, outcome.line,
-         outcome.offset, outcome.expected);
-    operation.result.offset = outcome.offset;
-    operation.result.line = outcome.line;
+  uint32_t idle = 0;
+  if (!thread.running.compare_exchange_strong(idle, 1, std::memory_order_acq_rel)) return;
+  if (background) thread.StopAndJoin();  // the previous run's thread, finished but not joined
+  thread.repository = &repository;
+  thread.format = format;
+  thread.background = background;
+  thread.file = file;
+  std::snprintf(thread.path, sizeof thread.path, "%s", path);
+  thread.progress[format].Begin(0.0f);
+  thread.Keep(EInterchangeCode::kRunning, 0, "%s \"%s\".",
+              direction == EInterchangeDirection::kExport ? "Exporting to" : "Importing", path);
+  if (background) {
+    thread.Start();
   } else {
-    Keep(operation, EInterchangeCode::kSucceeded, outcome.bytes, "Imported \"%s\".", path);
+    thread.Step();
   }
-  operation.result.skipped = outcome.skipped;
 }
 
 }  // namespace
@@ -187,48 +317,37 @@ TlxImportConfig DefaultImportConfig(uint32_t format) {
 
 void RunExport(Repository& repository, const char* path, const TlxExportConfig* config) {
   const bool given = config != nullptr;
-  if (!Claim(EInterchangeDirection::kExport, path, given, given ? config->format : 0,
-             given && (config->flags & kBackgroundExport) != 0)) {
-    return;
-  }
-  const TlxExportConfig copy = *config;
-  Guarded(EInterchangeDirection::kExport, path,
-          [&](SOperation& operation) { Export(repository, path, copy, operation); });
+  if (!MayRun(EInterchangeDirection::kExport, path, given, given ? config->format : 0)) return;
+  s_exportThread.config = *config;
+  Launch(repository, EInterchangeDirection::kExport, path, config->format, (config->flags & kBackgroundExport) != 0,
+         kExportFileMode);
 }
 
 void RunImport(Repository& repository, const char* path, const TlxImportConfig* config) {
   const bool given = config != nullptr;
-  if (!Claim(EInterchangeDirection::kImport, path, given, given ? config->format : 0,
-             given && (config->flags & kBackgroundImport) != 0)) {
-    return;
-  }
-  const TlxImportConfig copy = *config;
-  Guarded(EInterchangeDirection::kImport, path,
-          [&](SOperation& operation) { Import(repository, path, copy, operation); });
+  if (!MayRun(EInterchangeDirection::kImport, path, given, given ? config->format : 0)) return;
+  s_importThread.config = *config;
+  Launch(repository, EInterchangeDirection::kImport, path, config->format, (config->flags & kBackgroundImport) != 0,
+         kImportFileMode);
 }
 
-float GetInterchangeProgress(EInterchangeDirection direction) {
-  const SOperation& operation = OperationOf(direction);
-  if (operation.running.load() == 0) return 1.0f;
-  const float total = operation.progress.GetTotal();
-  // Nothing to count yet reads as not started rather than as not-a-number.
-  return total > 0.0f ? operation.progress.GetCounter() / total : 0.0f;
+float GetInterchangeProgress(EInterchangeDirection direction) { return ThreadOf(direction).GetProgress(); }
+
+bool IsInterchangeDone(EInterchangeDirection direction) {
+  CInterchangeThread& thread = ThreadOf(direction);
+  if (thread.IsBusy()) return false;
+  thread.StopAndJoin();
+  return true;
 }
 
-bool IsInterchangeDone(EInterchangeDirection direction) { return OperationOf(direction).running.load() == 0; }
+void WaitForInterchange() {
+  s_exportThread.StopAndJoin();
+  s_importThread.StopAndJoin();
+}
 
 bool GetInterchangeResult(uint32_t direction, TlxInterchangeResult* result, char* message, uint32_t messageSize) {
   if (direction > 1 || result == nullptr) return false;
-  const SOperation& operation = s_operations[direction];
-  if (!operation.hasResult) return false;
-  *result = operation.result;
-  if (message != nullptr && messageSize != 0) {
-    const size_t length = std::strlen(operation.message);
-    const size_t copied = length < messageSize - 1 ? length : messageSize - 1;
-    std::memcpy(message, operation.message, copied);
-    message[copied] = '\0';
-  }
-  return true;
+  return ThreadOf(static_cast<EInterchangeDirection>(direction)).CopyResult(result, message, messageSize);
 }
 
 }  // namespace Quorin

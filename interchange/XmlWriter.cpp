@@ -7,6 +7,7 @@
 #include "foundation/container/WeakTypeStorage.h"
 #include "foundation/string/NumberText.h"
 #include "foundation/string/String.h"
+#include "interchange/ExportWalk.h"
 #include "interchange/InterchangeNames.h"
 #include "repository/Objects.h"
 #include "repository/ReferenceLists.h"
@@ -132,10 +133,6 @@ constexpr SEscapeTables kEscapeTables = MakeEscapeTables();
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-uint32_t Swap32(uint32_t value) {
-  return (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
-}
-
 // An element of packed member data; bytes past the attached block read as zero.
 void LoadElement(const uint8_t* data, uint32_t size, uint64_t offset, uint32_t width, uint8_t* out) {
   std::memset(out, 0, 8);
@@ -187,30 +184,24 @@ class CXmlExporter {
  public:
   CXmlExporter(Repository& repository, const TlxExportConfig& config, IByteSink& sink,
                CInterchangeProgress* progress)
-      : m_repository(repository),
+      : m_walk(repository, config, progress),
+        m_repository(repository),
         m_index(repository.Index()),
         m_out(sink),
-        m_progress(progress),
-        m_sections(config.flags),
         m_bigEndian(config.byteOrder == kBigEndian),
-        m_regions(config.regions),
-        m_regionCount(config.regions != nullptr ? config.regionCount : 0),
         m_bundle(config.bundle) {}
 
   void Run();
 
  private:
   uint64_t Id32(uint32_t id) const { return m_bigEndian ? Swap32(id) : id; }
-  uint64_t Id16(uint16_t id) const { return m_bigEndian ? static_cast<uint16_t>((id >> 8) | (id << 8)) : id; }
-  bool Has(uint32_t section) const { return (m_sections & section) != 0; }
-  void Advance() {
-    ++m_done;
-    if (m_progress != nullptr) m_progress->SetCounter(static_cast<float>(m_done));
-  }
-
+  uint64_t Id16(uint16_t id) const { return m_bigEndian ? Swap16(id) : id; }
+  bool Has(uint32_t section) const { return m_walk.Has(section); }
+  void Advance() { m_walk.Advance(); }
   template <typename TItem, typename K, typename F>
-  void ForEachItem(const Bravik::TMapTree<K>& tree, F&& visit);
-  uint64_t CountVariables(uint32_t sections);
+  void ForEachItem(const Bravik::TMapTree<K>& tree, F&& visit) {
+    m_walk.ForEachItem<TItem>(tree, visit);
+  }
 
   void AppendEscaped(const char* text, size_t length, const std::array<uint8_t, 256>& table);
   char* PutNameAttribute(char* out, uint32_t hash, bool nameIdOtherwise);
@@ -230,64 +221,16 @@ class CXmlExporter {
   char* PutValue(char* out, const TlxSprigValue& value);
   void WriteString(const char* text);
 
+  CExportWalk m_walk;
   Repository& m_repository;
   RepositoryIndex& m_index;
   CBufferedOutput m_out;
-  CInterchangeProgress* m_progress;
-  uint32_t m_sections;
   bool m_bigEndian;
-  const uint16_t* m_regions;
-  uint32_t m_regionCount;
   uint16_t m_bundle;
-  uint64_t m_done = 0;
 };
 
-// Items of an id tree in id order: all of them, or those of each listed region in turn.
-template <typename TItem, typename K, typename F>
-void CXmlExporter::ForEachItem(const Bravik::TMapTree<K>& tree, F&& visit) {
-  if (m_regionCount == 0) {
-    for (Bravik::TMapElement<K>* node : tree) visit(*static_cast<TItem*>(node));
-    return;
-  }
-  for (uint32_t i = 0; i < m_regionCount; ++i) {
-    for (Bravik::TMapElement<K>* node : tree) {
-      TItem& item = *static_cast<TItem*>(node);
-      if (item.regionId == m_regions[i]) visit(item);
-    }
-  }
-}
-
-uint64_t CXmlExporter::CountVariables(uint32_t sections) {
-  uint64_t count = 0;
-  if ((sections & kSectionVariables) != 0) {
-    Sprig::CScriptState& state = m_repository.Scripts().State();
-    count += state.GetGlobals().GetCount();
-    state.WalkNamespaces([&](uint32_t, Sprig::CNamespace& space) {
-      count += space.variables.GetCount();
-      return true;
-    });
-  }
-  if ((sections & kSectionBoundVariables) != 0) {
-    WalkBoundStores(m_repository, kAllRegions, [&](CBoundStore& store) {
-      count += store.GetCount();
-      return true;
-    });
-  }
-  return count;
-}
-
 void CXmlExporter::Run() {
-  if (m_progress != nullptr) {
-    uint64_t total = CountVariables(m_sections);
-    const uint64_t counts[6] = {m_index.classes.count, m_index.templates.count,
-                                m_index.prototypes.count + m_index.listPrototypes.count,
-                                m_index.instances.count + m_index.listInstances.count,
-                                m_index.texts.count, m_index.blobs.count};
-    for (uint32_t bit = 0; bit < 6; ++bit) {
-      if (Has(1u << bit)) total += counts[bit];
-    }
-    m_progress->Begin(static_cast<float>(total));
-  }
+  m_walk.BeginProgress();
   WriteHeader();
   if (Has(kSectionClasses)) WriteTypes(ETypeKind::kClass);
   if (Has(kSectionTemplates)) WriteTypes(ETypeKind::kTemplate);
@@ -314,7 +257,7 @@ void CXmlExporter::Run() {
   if (Has(kSectionVariables | kSectionBoundVariables)) WriteVariables();
   m_out.Append("</talvex>");
   m_out.Flush();
-  if (m_progress != nullptr) m_progress->Finish();
+  m_walk.FinishProgress();
 }
 
 void CXmlExporter::WriteHeader() {
@@ -607,26 +550,9 @@ void CXmlExporter::WriteVariables() {
 // no longer exists counts as written and is skipped.
 void CXmlExporter::WriteBoundVariables(bool prototypes) {
   m_out.AppendString(prototypes ? "\t\t<prototypebound>\n" : "\t\t<instancebound>\n");
-  const auto visitStore = [&](CBoundStore& store) {
-    if (store.IsPrototype() != prototypes) return true;
-    const uint64_t binding = store.GetId();
-    const bool exists = prototypes ? FindPrototype(m_repository, store.GetId()) != nullptr
-                                   : FindInstance(m_repository, store.GetId()) != nullptr;
-    WalkStoreVariables(store, [&](uint32_t id, TlxSprigValue& value) {
-      if (exists) {
-        WriteVariable(id, value, "\t\t\t", &binding);
-      } else {
-        Advance();
-      }
-      return true;
-    });
-    return true;
-  };
-  if (m_regionCount == 0) {
-    WalkBoundStores(m_repository, kAllRegions, visitStore);
-  } else {
-    for (uint32_t i = 0; i < m_regionCount; ++i) WalkBoundStores(m_repository, m_regions[i], visitStore);
-  }
+  m_walk.ForEachBoundVariable(prototypes, [&](uint32_t id, TlxSprigValue& value, uint64_t binding) {
+    WriteVariable(id, value, "\t\t\t", &binding);
+  });
   m_out.AppendString(prototypes ? "\t\t</prototypebound>\n" : "\t\t</instancebound>\n");
 }
 
@@ -663,20 +589,14 @@ char* CXmlExporter::PutValue(char* out, const TlxSprigValue& value) {
       return out + Bravik::FloatToAscii(Sprig::FloatOf(value), out);
     }
     case Sprig::kSprigReference: {
-      const auto* target = reinterpret_cast<const TlxSprigValue*>(static_cast<uintptr_t>(value.payload));
-      if (target == nullptr || target->entryFlag != 1) break;
-      // A kept entry whose store is gone has no owner: nothing to point at.
-      const Sprig::IWeakTypeStorage* store = Sprig::IWeakTypeStorage::EntryOf(*target).owner;
-      if (store == nullptr) break;
-      const uint32_t kind = store->GetKind();
-      if (kind == Bravik::kStoragePrototype && FindPrototype(m_repository, store->GetId()) == nullptr) break;
-      if (kind == Bravik::kStorageInstance && FindInstance(m_repository, store->GetId()) == nullptr) break;
-      out = Put(out, kind == Bravik::kStoragePrototype  ? " type=\"Reference\" prototype=\""
-                     : kind == Bravik::kStorageInstance ? " type=\"Reference\" instance=\""
-                                                        : " type=\"Reference\" namespace=\"");
-      out = PutHex(out, store->GetId());
+      SReferenceTarget target;
+      if (!FindReferenceTarget(m_repository, value, target)) break;
+      out = Put(out, target.storeKind == Bravik::kStoragePrototype  ? " type=\"Reference\" prototype=\""
+                     : target.storeKind == Bravik::kStorageInstance ? " type=\"Reference\" instance=\""
+                                                                    : " type=\"Reference\" namespace=\"");
+      out = PutHex(out, target.storeId);
       out = Put(out, "\">");
-      return PutHex(out, store->GetKey(target));
+      return PutHex(out, target.variableId);
     }
     default: break;
   }

@@ -375,8 +375,9 @@ INSTANTIATE_TEST_SUITE_P(
                     SFailure{"UnwritableExport", 0, "/proc/quorin/unwritable.xml", 0, 0, 2},
                     SFailure{"FolderAsExport", 0, "/tmp", 0, 0, 2}, SFailure{"NullPath", 1, "null", 0, 0, 7},
                     SFailure{"UnknownFormat", 0, "/tmp/x.xml", 9, 0, 7},
-                    SFailure{"BinaryForm", 1, "/tmp/x.bin", 1, 0, 7},
-                    SFailure{"Background", 1, "/tmp/x.xml", 0, 1, 7}),
+                    SFailure{"BinaryMissing", 1, "/nonexistent/quorin/x.bin", 1, 0, 2},
+                    SFailure{"BackgroundMissing", 1, "/nonexistent/quorin/x.xml", 0, 1, 2},
+                    SFailure{"BackgroundUnwritable", 0, "/proc/quorin/x.bin", 1, 1, 2}),
     [](const testing::TestParamInfo<SFailure>& param) { return std::string(param.param.name); });
 
 TEST_F(ImportTest, MalformedFileReportsLineAndOffset) {
