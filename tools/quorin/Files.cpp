@@ -160,8 +160,8 @@ int RunConvert(const SCommandLine& line) {
   return kExitOk;
 }
 
-int RunValidate(const SCommandLine& line) {
-  const std::string& file = line.positional[0];
+int RunValidate(const SCommandLine& arguments) {
+  const std::string& file = arguments.positional[0];
   if (g_lib.TlxGetInterchangeResult == nullptr)
     return UsageError("validate", "this build of the library does not report what an import found");
   if (!StartLibrary(false)) return kExitUsage;
@@ -175,10 +175,11 @@ int RunValidate(const SCommandLine& line) {
   }
   if (load.exitCode != kExitFaults) return ReportLoadFailure(file, load);
   std::string message = load.message;  // the line goes in front, as compilers write it
-  const std::string where = "at line " + std::to_string(load.result.line) + ", ";
-  if (message.find(where) != std::string::npos) message.replace(message.find(where), where.size(), "at ");
-  std::printf("%s:%u: %s\n%s: the import stopped there; what came before was read, %u element%s skipped\n",
-              file.c_str(), load.result.line, message.c_str(), file.c_str(), skipped, skipped == 1 ? "" : "s");
+  const std::string line = "at line " + std::to_string(load.result.line) + ", ";
+  if (message.find(line) != std::string::npos) message.replace(message.find(line), line.size(), "at ");
+  const std::string where = load.result.line != 0 ? file + ":" + std::to_string(load.result.line) : file;
+  std::printf("%s: %s\n%s: the import stopped there; what came before was read, %u element%s skipped\n",
+              where.c_str(), message.c_str(), file.c_str(), skipped, skipped == 1 ? "" : "s");
   return kExitFaults;
 }
 

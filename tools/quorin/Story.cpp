@@ -45,7 +45,10 @@ void ReadImportResult(SLoad& load) {
   load.exitCode = code == kMalformed ? kExitFaults : kExitUsage;
   load.message = code < std::size(kResultMessages) ? kResultMessages[code] : "could not be read";
   const std::string place = "byte " + std::to_string(load.result.offset);
-  if (code == kMalformed) load.message = "malformed at line " + std::to_string(load.result.line) + ", " + place;
+  if (code == kMalformed) {
+    const std::string line = load.result.line != 0 ? "line " + std::to_string(load.result.line) + ", " : "";
+    load.message = "malformed at " + line + place;  // the binary form has no lines
+  }
   // The library's message names the file and the place again: keep only the reason after them.
   std::string reason = message;
   const size_t at = reason.find(place + ": ");
