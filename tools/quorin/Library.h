@@ -23,11 +23,10 @@ struct SInterchangeResult {
 static_assert(sizeof(SInterchangeResult) == 32);
 
 #define QUORIN_TOOL_EXPORTS(X)                                                                           \
-  X(BrvFree) X(TlxGetObjectId) X(TlxInitialize) X(TlxShutdown) X(TlxRegisterDefaultClasses) X(TlxIsClassRegistered)         \
-  X(TlxIsTemplateRegistered) X(TlxGetClassType) X(TlxGetTemplateType) X(TlxGetClassMemberOffset)          \
-  X(TlxGetClassMemberByIndex) X(TlxGetTemplateMemberByIndex) X(TlxGetPrototype) X(TlxGetInstance)         \
-  X(TlxGetCMemberByName) X(TlxGetText) X(TlxGetTextEncoding) X(TlxDebug_TryGetString)                     \
-  X(TlxGetListPrototype) X(TlxGetListInstance) X(TlxResolveListRef) X(TlxResolveListRef2) X(TlxResolveObjectRef)               \
+  X(BrvFree) X(TlxGetObjectId) X(TlxInitialize) X(TlxShutdown) X(TlxRegisterDefaultClasses)             \
+  X(TlxGetClassType) X(TlxGetTemplateType) X(TlxGetClassMemberByIndex) X(TlxGetTemplateMemberByIndex)    \
+  X(TlxGetPrototype) X(TlxGetInstance) X(TlxGetCMemberByName) X(TlxGetText) X(TlxGetTextEncoding)         \
+  X(TlxDebug_TryGetString) X(TlxResolveListRef) X(TlxResolveListRef2) X(TlxResolveObjectRef)              \
   X(TlxSprigExecute) X(TlxSprigTryParse) X(TlxSprigBind) X(TlxSprigBindStandardFunctions)                 \
   X(TlxResolveConnectionsWithIndirections) X(TlxGetResolvedConnectionCount)                               \
   X(TlxResolveConnectionConditions) X(TlxResolveConnectionOutcomes) X(TlxResolveConnectionTarget)         \

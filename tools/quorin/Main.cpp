@@ -67,7 +67,7 @@ constexpr SCommand kCommands[] = {
 };
 
 constexpr const char* kUsage =
-    "Usage: quorin COMMAND [ARGUMENTS]   (quorin COMMAND --help for each)\n"
+    "Usage: quorin COMMAND [ARGUMENTS]   (quorin COMMAND --help for each; quorin --version)\n"
     "  info FILE                    what a story file holds\n"
     "  convert IN OUT               XML <-> binary form\n"
     "  validate FILE                report where a file is malformed\n"
@@ -171,6 +171,11 @@ int main(int argc, char** argv) {
   }
   if (name == "--help" || name == "help") {
     std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (name == "--version") {
+    if (!LoadLibraryExports()) return kExitUsage;
+    std::printf("quorin, with %s\n", g_lib.TlxGetVersionString != nullptr ? g_lib.TlxGetVersionString() : "an older QuorinCAPI");
     return kExitOk;
   }
   if (!name.empty()) std::fprintf(stderr, "quorin: unknown command '%s'\n", name.c_str());
