@@ -56,9 +56,11 @@ static TlxSprigValue TollPrice(const TlxSprigValue* args, uint64_t count) {
   return price;
 }
 
-/* Members of a class's data block are packed: copy each to its offset. */
+/* Members of a class's data block (64 bytes here) are packed: copy each to its offset. An
+ * unknown class or member (TLX_NO_ID32: not registered, or out of memory) is skipped. */
 static void Put(uint8_t* data, uint16_t classId, const char* member, const void* value, size_t size) {
-  memcpy(data + q.TlxGetClassMemberOffset(classId, member), value, size);
+  const uint32_t offset = q.TlxGetClassMemberOffset(classId, member);
+  if (offset != TLX_NO_ID32 && offset + size <= 64) memcpy(data + offset, value, size);
 }
 
 static void Store(uint32_t id, uint16_t classId, const uint8_t* data) {
@@ -151,7 +153,7 @@ static TlxObject* Step(TlxObject* node) {
 }
 
 static void ShowScriptError(const char* script) {
-  char message[128];
+  char message[128] = "no answer";
   uint32_t position = 0, code;
   if (q.TlxSprigCheck(script, message, sizeof message, &position)) printf("check: %s is fine\n", script);
   else printf("check: %s: %s (at %u)\n", script, message, position);

@@ -92,6 +92,21 @@ std::string LastError() {
   return "error " + std::to_string(code) + " at " + std::to_string(position) + ": " + message;
 }
 
+// What sprig.md says the host stored before a ```sprig objects block: a Location prototype
+// 0x10 whose ScaleX is 2.5 and whose Name is the text id 7, and an instance 0x20 of it.
+void StoreDocumentedObjects() {
+  constexpr uint16_t kLocation = 0xFF10;
+  TlxRegisterDefaultClasses();
+  std::vector<uint8_t> data(TlxGetClassSizeByte(kLocation), 0);
+  const float scale = 2.5f;
+  const uint32_t name = 7;
+  std::memcpy(&data[TlxGetClassMemberOffset(kLocation, "ScaleX")], &scale, sizeof scale);
+  std::memcpy(&data[TlxGetClassMemberOffset(kLocation, "Name")], &name, sizeof name);
+  TlxCreatePrototype(0x10, kLocation, 0xFFFF);
+  TlxStorePrototypeClassData(0x10, data.data(), static_cast<uint32_t>(data.size()));
+  TlxCreateInstanceFromPrototype(0x20, 0x10);
+}
+
 std::string Trim(const std::string& text) {
   const size_t first = text.find_first_not_of(' ');
   return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);

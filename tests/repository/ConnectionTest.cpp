@@ -1,5 +1,6 @@
 // Connection resolution: paths through jumps and hubs, dead ends, cycles and the bounded work of
 // dense hub graphs, the result array, and the conditions and outcomes of a path.
+#include <functional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -35,8 +36,8 @@ class Connections : public testing::Test {
     std::vector<Path> out;
     for (uint32_t i = 0; i < TlxGetResolvedConnectionCount(paths); ++i) {
       TlxObject* target = TlxResolveConnectionTarget(paths[i]);
-      out.push_back({Entries(PathHandle(paths[i])), target ? TlxGetObjectId(target) : 0,
-                     PathHandle(paths[i])->prototypeListId});
+      out.push_back({Entries(TlxGetPathParts(paths[i])), target ? TlxGetObjectId(target) : 0,
+                     TlxGetPathParts(paths[i])->prototypeListId});
     }
     TlxFreeResolvedConnection(paths);
     return out;
@@ -206,7 +207,18 @@ TEST(ConnectionsBoundary, NullArgumentsAndCallsBeforeStartGiveAbsentResults) {
   TlxResolveConnectionOutcomes(nullptr);
   EXPECT_EQ(TlxGetResolvedConnectionCount(nullptr), 0u);
   TlxFreeResolvedConnection(nullptr);
+  EXPECT_EQ(TlxGetPathParts(nullptr), nullptr);
   TlxShutdown();
+  EXPECT_EQ(TlxGetPathParts(&dummy), nullptr);
+}
+
+// A path's parts are the record one pointer width into the path, as the boundary lays it out.
+TEST_F(Connections, PathPartsAreTheRecordInsideThePath) {
+  void** paths = TlxResolveConnectionWithIndirections(Object(story.Connection({story.Part(PrototypeRef(story.Node()))})));
+  ASSERT_EQ(TlxGetResolvedConnectionCount(paths), 1u);
+  EXPECT_EQ(TlxGetPathParts(paths[0]), PathHandle(paths[0]));
+  EXPECT_EQ(TlxGetPathParts(paths[0])->count, 1u);
+  TlxFreeResolvedConnection(paths);
 }
 
 // True when the script evaluates to Boolean true.
@@ -225,8 +237,38 @@ TEST_F(Connections, ConditionsOfKindSprigAreEvaluatedOthersHold) {
     void** paths = TlxResolveConnectionWithIndirections(
         Object(story.Connection({story.Part(PrototypeRef(story.Node()), c.condition, c.kind)})));
     EXPECT_EQ(TlxResolveConnectionConditions(paths[0]), c.holds) << "\"" << c.condition << "\" kind " << int(c.kind);
+    EXPECT_EQ(TlxSprigGetLastError(nullptr, 0, nullptr), 0u) << "false, not failing: " << c.condition;
     TlxFreeResolvedConnection(paths);
   }
+}
+
+// A condition or outcome that fails is reported as the call's script error (the first one of an
+// outcome call), so a host can tell it from a false condition.
+TEST_F(Connections, FailingConditionsAndOutcomesReportTheirError) {
+  const uint32_t node = story.Node();
+  const uint32_t ok = story.Part(PrototypeRef(node), "1", kSprig, "v:ran = 1");
+  const uint32_t bad = story.Part(PrototypeRef(node), "v:x ! 2", kSprig, "v:y +");
+  const uint32_t worse = story.Part(PrototypeRef(node), "1", kSprig, "* 3");
+  void** paths = TlxResolveConnectionWithIndirections(Object(story.Connection({ok, bad, worse})));
+  const struct {
+    std::function<void()> call;
+    uint32_t code, position;
+    const char* message;
+  } cases[] = {
+      {[&] { EXPECT_FALSE(TlxResolveConnectionConditions(paths[0])); }, 9, 4, "operator \"!\" is unary."},
+      {[&] { TlxResolveConnectionOutcomes(paths[0]); }, 8, 4, "Missing right hand side of \"a + b\"."},
+      {[&] { TlxSprigExecute("v:ran == 1"); }, 0, 0, ""},
+  };
+  for (const auto& c : cases) {
+    char message[64] = "untouched";
+    uint32_t position = 0xDEAD;
+    c.call();
+    EXPECT_EQ(TlxSprigGetLastError(message, sizeof message, &position), c.code) << c.message;
+    EXPECT_EQ(position, c.position) << c.message;
+    EXPECT_STREQ(message, c.message);
+  }
+  EXPECT_TRUE(Holds("v:ran == 1")) << "the outcome before the failing ones ran";
+  TlxFreeResolvedConnection(paths);
 }
 
 TEST_F(Connections, FirstFalseConditionDecidesAndOutcomesRunInOrder) {

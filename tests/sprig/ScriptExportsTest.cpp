@@ -1,8 +1,10 @@
-// The script exports as a host uses them: execution and parsed handles, strict parsing,
-// variables and namespaces, standard and host functions, and every export outside the
-// library's life.
+// The script exports as a host uses them: execution and parsed handles, strict parsing, the
+// check before a script runs and the last script error, variables and namespaces, standard and
+// host functions, and every export outside the library's life.
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -163,6 +165,148 @@ TEST_F(ScriptExports, TryParseWritesOnlyWhatItIsGiven) {
   EXPECT_FALSE(TlxSprigTryParse(nullptr, buffer, sizeof(buffer), &position));
 }
 
+// ---- Checking scripts and their last error ----
+
+struct SReport {
+  bool operator==(const SReport&) const = default;
+  uint32_t position;
+  std::string message;
+};
+
+std::ostream& operator<<(std::ostream& out, const SReport& report) {
+  return out << report.position << ": " << report.message;
+}
+
+// What TlxSprigCheck says of a text; {0xDEAD, "ok"} when it finds nothing.
+SReport Check(const std::string& text) {
+  char message[128] = "untouched";
+  uint32_t position = 0xDEAD;
+  if (TlxSprigCheck(text.c_str(), message, sizeof message, &position)) return {position, "ok"};
+  return {position, message};
+}
+
+// The calling thread's last script error; {0xDEAD, "none"} when there is none (code 0).
+SReport LastError(uint32_t* code = nullptr) {
+  char message[128] = "untouched";
+  uint32_t position = 0xDEAD;
+  const uint32_t found = TlxSprigGetLastError(message, sizeof message, &position);
+  if (code != nullptr) *code = found;
+  if (found == 0) return {position == 0 ? 0xDEAD : position, std::string("none:") + message};
+  return {position, message};
+}
+
+uint32_t g_hostCalls = 0;
+TlxSprigValue CountCall(const TlxSprigValue*, uint64_t) {
+  ++g_hostCalls;
+  return TlxSprigValue{1, Sprig::kSprigInteger, 0, {}};
+}
+
+// Every fault of a tree's shape, with the position running the text reports for it, and texts
+// whose faults only evaluation can know (they check clean).
+TEST_F(ScriptExports, CheckFindsWhatRunningWouldRaiseFromTheShapeAlone) {
+  TlxSprigBindStandardFunctions();
+  TlxSprigBind(&CountCall, "Host.Count");
+  std::string deep = "1";
+  for (int i = 0; i < 1000; ++i) deep += "+1";
+  const struct {
+    std::string text;
+    SReport check;
+    uint32_t code;  // what running it raises; 0: nothing
+  } cases[] = {
+      {"1 +", {2, "Missing right hand side of \"a + b\"."}, 8},
+      {"*", {0, "Missing left hand side of \"a * b\"."}, 2},
+      {"!", {0, "Missing operant of \"!a\"."}, 8},
+      {"a ! b", {2, "operator \"!\" is unary."}, 9},
+      {"x = 1, 5 = 3", {7, "Trying to assign to a const value."}, 1},
+      {"(a + b) += 3", {3, "Trying to assign to a const value."}, 1},
+      {"a,,b", {1, "Missing right hand side of \"a , b\"."}, 8},
+      {"1 + {Nope.Fn 2}", {14, "Function Nope.Fn is not bound."}, 0},
+      {deep, {2, "Expression is nested too deeply."}, 6},
+      {")a", {0, "Closing bracket without opening bracket."}, 0},  // strict parse
+      {"-a + b, x++, --y, {Host.Count}, {Math.Max(1, 2)} - 1", {0xDEAD, "ok"}, 0},
+      {"1 / 0, nowhere:x, 0x99:$member", {0xDEAD, "ok"}, 7},  // only evaluation knows
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Check(c.text), c.check) << c.text;
+    Take(TlxSprigExecute(c.text.c_str()));
+    uint32_t code = 0;
+    const SReport last = LastError(&code);
+    EXPECT_EQ(code, c.code) << c.text;
+    if (c.code != 0 && c.check.message != "ok") {
+      EXPECT_EQ(last, c.check) << c.text;
+    }
+  }
+}
+
+TEST_F(ScriptExports, CheckRunsNothingAndCreatesNoVariable) {
+  TlxSprigBind(&CountCall, "Host.Count");
+  g_hostCalls = 0;
+  EXPECT_EQ(Check("fresh = {Host.Count}, ns:v += 1, 0x5:w"), (SReport{0xDEAD, "ok"}));
+  EXPECT_EQ(g_hostCalls, 0u);
+  for (const char* name : {"fresh", "ns:v"}) EXPECT_FALSE(TlxSprigVarExists(name)) << name;
+  EXPECT_EQ(TlxSprigCreateNamespace("ns"), TlxSprigCreateNamespace("ns"));  // made here, not before
+  EXPECT_FALSE(TlxSprigCheck(nullptr, nullptr, 0, nullptr));
+  char cut[5] = "zzzz";
+  EXPECT_FALSE(TlxSprigCheck("1 +", cut, 4, nullptr));  // cut and terminated, as TryParse does
+  EXPECT_STREQ(cut, "Mis");
+}
+
+// Each call that runs a script replaces the record: an error, or code 0 for none; the message
+// is cut on a character boundary and terminated; nothing is written where nothing is given.
+TEST_F(ScriptExports, LastErrorDescribesTheLastScriptCallOfTheThread) {
+  Take(TlxSprigExecute("\"\u00e9\u00e9\" + 1 +"));
+  uint32_t code = 0;
+  EXPECT_EQ(LastError(&code), (SReport{9, "Missing right hand side of \"a + b\"."}));
+  EXPECT_EQ(code, 8u);
+  char cut[9] = "zzzzzzzz";
+  EXPECT_EQ(TlxSprigGetLastError(cut, 5, nullptr), 8u);
+  EXPECT_STREQ(cut, "Miss");
+  EXPECT_EQ(TlxSprigGetLastError(nullptr, 64, nullptr), 8u);
+  EXPECT_EQ(TlxSprigGetLastError(cut, 0, nullptr), 8u);
+  EXPECT_STREQ(cut, "Miss");
+  TlxSprigExpression* parsed = TlxSprigParse("v");
+  const std::pair<std::function<void()>, SReport> calls[] = {
+      {[&] { Take(TlxSprigExecuteParsed(parsed)); }, {0xDEAD, "none:"}},
+      {[] { Take(TlxSprigExecute("0x21:$m")); }, {0, "Object 0x21 not found."}},
+      {[] { Take(TlxSprigGetVar("x")); }, {0xDEAD, "none:"}},
+      {[] { Take(TlxSprigExecute("a = 1 +")); }, {6, "Missing right hand side of \"a + b\"."}},
+      {[] { TlxSprigVarExists("a"); }, {6, "Missing right hand side of \"a + b\"."}},  // runs nothing
+      {[] { Take(TlxSprigExecute("")); }, {0xDEAD, "none:"}},
+  };
+  for (const auto& [call, expected] : calls) {
+    call();
+    EXPECT_EQ(LastError(), expected) << expected;
+  }
+  TlxSprigFreeNode(parsed);
+  // A UTF-8 character is never split: the cut falls before it.
+  TlxCreatePrototype(0x21, 5, 0xFFFF);
+  TlxCreateEmptyInstance(0x21, 5, 0xFFFF, 0x21);
+  Take(TlxSprigExecute("0x21:$\u00e9\u00e9"));
+  char split[32];
+  TlxSprigGetLastError(split, sizeof split, nullptr);
+  EXPECT_STREQ(split, "Member \u00e9\u00e9 not found.");
+  TlxSprigGetLastError(split, 11, nullptr);
+  EXPECT_STREQ(split, "Member \u00e9");
+}
+
+TlxSprigValue RunsFailingScript(const TlxSprigValue*, uint64_t) {
+  TlxSprigExecute("1 +");
+  return TlxSprigValue{1, Sprig::kSprigInteger, 0, {}};
+}
+
+// A call made from a host function ends before the call around it: the outer call's outcome is
+// the record; another thread keeps its own.
+TEST_F(ScriptExports, LastErrorBelongsToTheOutermostCallAndItsThread) {
+  TlxSprigBind(&RunsFailingScript, "Host.Fails");
+  EXPECT_EQ(Execute("{Host.Fails} + 1"), "Integer 2");
+  EXPECT_EQ(LastError(), (SReport{0xDEAD, "none:"}));
+  EXPECT_EQ(Execute("{Host.Fails}, 1 +"), "Invalid");
+  EXPECT_EQ(LastError(), (SReport{16, "Missing right hand side of \"a + b\"."}));
+  uint32_t otherCode = 99;
+  std::thread([&] { otherCode = TlxSprigGetLastError(nullptr, 0, nullptr); }).join();
+  EXPECT_EQ(otherCode, 0u);
+}
+
 // ---- Variables and namespaces ----
 
 TEST_F(ScriptExports, GetVarCreatesVariablesAndNamespacesButExistenceTestsDoNot) {
@@ -306,6 +450,9 @@ TEST(ScriptExportsOutsideLife, GiveTheirAbsentResults) {
     TlxSprigBindStandardFunctions();
     EXPECT_EQ(TlxSprigCreateNamespace("ns"), nullptr);
     TlxSprigReleaseNamespace("ns");
+    EXPECT_FALSE(TlxSprigCheck("1", buffer, sizeof(buffer), &position));
+    EXPECT_EQ(TlxSprigGetLastError(buffer, sizeof(buffer), &position), 0u);
+    EXPECT_EQ(position + buffer[0], 7u + 'z');
   }
 }
 
