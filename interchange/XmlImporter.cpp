@@ -60,6 +60,7 @@ constexpr SAccepted kAccepted[] = {
 };
 
 constexpr uint32_t kMaxDepth = 1024;
+constexpr uint32_t kDefaultBufferSize = 8192;
 // The fewest bytes a list entry takes in the file: what bounds a list's declared size.
 constexpr uint64_t kMinReferenceBytes = 16;
 // Bound on declared sizes when the file's size is unknown.
@@ -768,16 +769,10 @@ uint32_t LineOf(IByteSource& source, uint64_t offset) {
   return line;
 }
 
-}  // namespace
-
-SImportOutcome ImportXmlInterchange(Repository& repository, IByteSource& source, uint32_t readBufferSize,
-                                    CInterchangeProgress* progress) {
-  SImportOutcome outcome;
-  const uint64_t fileSize = source.GetSize();
-  if (progress != nullptr) progress->Begin(static_cast<float>(fileSize));
-  CXmlImporter importer(repository, fileSize);
-  CXmlReader reader(importer);
-  CReadBuffer buffer(readBufferSize != 0 ? readBufferSize : 8192);
+// Reads the source through the reader until its end, or until the reader stops or the file ends
+// inside a construct (the outcome then says where).
+void Feed(IByteSource& source, CXmlReader& reader, CXmlImporter& importer, CReadBuffer& buffer,
+          SImportOutcome& outcome, CInterchangeProgress* progress) {
   size_t held = 0;
   uint64_t base = 0;  // file offset of the buffer's first byte
   bool end = false;
@@ -789,22 +784,17 @@ SImportOutcome ImportXmlInterchange(Repository& repository, IByteSource& source,
       outcome.bytes += got;
       if (progress != nullptr) progress->SetCounter(static_cast<float>(outcome.bytes));
     }
-    if (held == 0) break;
+    if (held == 0) return;
     importer.SetPosition(base);
     const size_t consumed = reader.Parse(buffer.Data(), held);
-    if (reader.IsStopped()) {
+    if (reader.IsStopped() || (consumed == 0 && end)) {
       outcome.malformed = true;
-      outcome.offset = base + reader.GetStopOffset();
-      outcome.expected = "a quoted attribute value before \">\"";
-      break;
+      outcome.offset = base + (reader.IsStopped() ? reader.GetStopOffset() : 0);
+      outcome.expected = reader.IsStopped() ? "a quoted attribute value before \">\"" : "the end of the markup begun here";
+      return;
     }
     if (consumed == 0) {
-      if (end) {
-        outcome.malformed = true;
-        outcome.offset = base;
-        outcome.expected = "the end of the markup begun here";
-        break;
-      }
+      // The construct under way does not fit: grow until it does.
       if (held == buffer.Usable()) buffer.Resize(buffer.Usable() * 2 + 1);
       continue;
     }
@@ -812,6 +802,19 @@ SImportOutcome ImportXmlInterchange(Repository& repository, IByteSource& source,
     held -= consumed;
     base += consumed;
   }
+}
+
+}  // namespace
+
+SImportOutcome ImportXmlInterchange(Repository& repository, IByteSource& source, uint32_t readBufferSize,
+                                    CInterchangeProgress* progress) {
+  SImportOutcome outcome;
+  const uint64_t fileSize = source.GetSize();
+  if (progress != nullptr) progress->Begin(static_cast<float>(fileSize));
+  CXmlImporter importer(repository, fileSize);
+  CXmlReader reader(importer);
+  CReadBuffer buffer(readBufferSize != 0 ? readBufferSize : kDefaultBufferSize);
+  Feed(source, reader, importer, buffer, outcome, progress);
   if (!outcome.malformed) {
     reader.Finish();
     if (!importer.SawRoot() || importer.RootOpen()) {

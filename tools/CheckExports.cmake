@@ -1,14 +1,16 @@
 # Checks the export table of the QuorinCAPI shared library: every exported or defined dynamic
-# symbol is a Tlx* or Brv* name (undecorated: letters, digits, '_'), and the memory exports
-# are there. With HEADER, the table must hold exactly the functions of the header's export list
-# (QUORIN_CAPI_EXPORTS), which hosts that load the library by name rely on.
+# symbol is a Tlx* or Brv* name (undecorated: letters, digits, '_'), and the memory and
+# interchange exports are there. With HEADER, the table must hold exactly the functions of the
+# header's export list (QUORIN_CAPI_EXPORTS), which hosts that load the library by name rely on.
 #
 #   cmake -DFORMAT=nm -DTOOL=<nm>      -DLIBRARY=libQuorinCAPI.so [-DHEADER=QuorinCAPI.h] -P CheckExports.cmake
 #   cmake -DFORMAT=pe -DTOOL=<objdump> -DLIBRARY=QuorinCAPI.dll   [-DHEADER=QuorinCAPI.h] -P CheckExports.cmake
 #   cmake -DFORMAT=nm|pe -DLISTING=<saved tool output> [-DHEADER=...] -P CheckExports.cmake
 cmake_minimum_required(VERSION 3.25)
 
-set(required BrvMalloc BrvRealloc BrvFree)
+set(required BrvMalloc BrvRealloc BrvFree
+    TlxExport TlxImport TlxGetDefaultExportConfig TlxGetDefaultImportConfig TlxGetExportProgress
+    TlxGetImportProgress TlxGetExportDone TlxGetImportDone TlxGetInterchangeResult)
 set(listed)
 if(DEFINED HEADER)
   # Entries of the list: "    X(<type>, <name>, (<parameters>..." at the start of a line.
