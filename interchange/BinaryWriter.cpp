@@ -183,9 +183,9 @@ void CBinaryExporter::CloseBlock() {
   std::memcpy(header + 2, &count, 2);
   PutU32(header + 4, static_cast<uint32_t>(size));
   m_out.Append(header, sizeof header);
-  m_out.Append(m_records.Bytes(), m_records.Size());
-  m_out.Append(m_classData.Bytes(), m_classData.Size());
-  m_out.Append(m_templateData.Bytes(), m_templateData.Size());
+  for (const CByteStage* stage : {&m_records, &m_classData, &m_templateData}) {
+    if (stage->Size() != 0) m_out.Append(stage->Bytes(), stage->Size());
+  }
 }
 
 void CBinaryExporter::WriteTypes(ETypeKind kind) {

@@ -9,7 +9,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QUORIN_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 
 # Each target as name:corpus folder:longest input.
-targets="sprig_fuzz:tests/sprig/fuzz/corpus:256 xml_fuzz:tests/interchange/fuzz/corpus:8192 import_fuzz:tests/interchange/fuzz/corpus:8192"
+targets="sprig_fuzz:tests/sprig/fuzz/corpus:256 xml_fuzz:tests/interchange/fuzz/corpus:8192
+  import_fuzz:tests/interchange/fuzz/corpus:8192 binary_fuzz:tests/interchange/fuzz/binary-corpus:4096"
 count=$(echo $targets | wc -w)
 share=$((seconds / count))
 [ "$share" -ge 1 ] || share=1
