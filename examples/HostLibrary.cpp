@@ -13,6 +13,7 @@ namespace {
 
 #if defined(_WIN32)
 constexpr const char* kLibraryName = "QuorinCAPI.dll";
+constexpr const char* kInstalledFolder = "";  // installed DLLs sit beside the programs
 
 std::string ExecutableFolder() {
   char path[MAX_PATH];
@@ -35,6 +36,7 @@ void* Symbol(void* handle, const char* name) {
 void Unload(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
 #else
 constexpr const char* kLibraryName = "libQuorinCAPI.so";
+constexpr const char* kInstalledFolder = "../lib/";  // an installed tree: bin/ beside lib/
 
 std::string ExecutableFolder() {
   char path[PATH_MAX];
@@ -64,6 +66,12 @@ CHostLibrary::~CHostLibrary() {
 bool CHostLibrary::Open() {
   m_path = ExecutableFolder() + kLibraryName;
   m_handle = Load(m_path, m_error);
+  if (m_handle == nullptr && *kInstalledFolder != '\0') {
+    std::string error;
+    const std::string installed = ExecutableFolder() + kInstalledFolder + kLibraryName;
+    m_handle = Load(installed, error);
+    if (m_handle != nullptr) m_path = installed;
+  }
   return m_handle != nullptr;
 }
 

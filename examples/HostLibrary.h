@@ -1,5 +1,5 @@
 // Loads the QuorinCAPI shared library the way a game does: at run time, from the folder of
-// the running executable, and looks its exports up by name.
+// the running executable (or, installed, from lib/ beside its bin/), and looks its exports up by name.
 #pragma once
 
 #include <string>
@@ -11,7 +11,7 @@ class CHostLibrary {
   CHostLibrary& operator=(const CHostLibrary&) = delete;
   ~CHostLibrary();
 
-  // Loads the library from beside the executable; false (with Error() set) when it cannot.
+  // Loads the library from beside the executable (or an installed tree's lib/); false (with Error() set) when it cannot.
   bool Open();
   // The address of an exported function, or null when the library has no such export.
   void* Find(const char* name) const;

@@ -1,7 +1,7 @@
 # Checks the export table of the QuorinCAPI shared library: every exported or defined dynamic
 # symbol is a Tlx* or Brv* name (undecorated: letters, digits, '_'), and the memory and
-# interchange exports are there. With HEADER, the table must hold exactly the functions of the header's export list
-# (QUORIN_CAPI_EXPORTS), which hosts that load the library by name rely on.
+# interchange exports are there. With HEADER, the table must hold exactly the functions of the
+# header's export list (QUORIN_CAPI_EXPORTS), which hosts that load the library by name rely on.
 #
 #   cmake -DFORMAT=nm -DTOOL=<nm>      -DLIBRARY=libQuorinCAPI.so [-DHEADER=QuorinCAPI.h] -P CheckExports.cmake
 #   cmake -DFORMAT=pe -DTOOL=<objdump> -DLIBRARY=QuorinCAPI.dll   [-DHEADER=QuorinCAPI.h] -P CheckExports.cmake

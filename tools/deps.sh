@@ -5,7 +5,8 @@
 #   tools/deps.sh GROUP...          check, and install what the groups need
 #   tools/deps.sh --list GROUP...   print the Debian package names only
 # Groups: base (CMake, Ninja, GCC), tests (GoogleTest, the reference libraries of the
-# differential tests, pkg-config for the installed-package check), sanitize (Clang and its
+# differential tests, pkg-config for the installed-package check, Graphviz and script(1) for the
+# quorin tests), sanitize (Clang and its
 # sanitizer runtimes), windows (mingw-w64 and Wine), bench (Google Benchmark and the libraries
 # it compares against).
 set -euo pipefail
@@ -16,7 +17,7 @@ declare -A groups=(
   [base]="cmake=cmake ninja=ninja-build g++=g++"
   [tests]="/usr/src/googletest/CMakeLists.txt=googletest /usr/include/gtest/gtest.h=libgtest-dev
            /usr/include/zlib.h=zlib1g-dev /usr/include/libxml2/libxml/parser.h=libxml2-dev
-           pkg-config=pkg-config"
+           pkg-config=pkg-config dot=graphviz script=bsdutils"
   [sanitize]="clang++=clang
               /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a=libclang-rt-14-dev"
   [windows]="x86_64-w64-mingw32-g++-posix=g++-mingw-w64-x86-64

@@ -19,6 +19,10 @@ run(${CMAKE_COMMAND} -G ${GENERATOR} -S ${CONSUMER} -B ${WORK_DIR}/package
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_C_COMPILER=${C_COMPILER} ${toolchain})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/package)
 run(${EMULATOR} ${WORK_DIR}/package/consumer${EXE_SUFFIX})
+# The installed quorin finds the installed library (lib/ beside its bin/, or bin/ on Windows).
+if(EXISTS ${prefix}/bin/quorin${EXE_SUFFIX})
+  run(${EMULATOR} ${prefix}/bin/quorin${EXE_SUFFIX} --version)
+endif()
 
 if(PKG_CONFIG AND NOT TOOLCHAIN)
   set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)

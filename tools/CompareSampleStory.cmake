@@ -1,0 +1,21 @@
+# Writes the sample story into OUTPUT and checks that every file there equals the one shipped
+# in SHIPPED (and that nothing shipped is missing).
+#   cmake -DPROGRAM=... [-DEMULATOR=...] -DSHIPPED=... -DOUTPUT=... -P CompareSampleStory.cmake
+file(REMOVE_RECURSE ${OUTPUT})
+file(MAKE_DIRECTORY ${OUTPUT})
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${OUTPUT} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${PROGRAM} exited with ${status}")
+endif()
+file(GLOB written RELATIVE ${OUTPUT} ${OUTPUT}/*)
+file(GLOB shipped RELATIVE ${SHIPPED} ${SHIPPED}/*)
+if(NOT written STREQUAL shipped)
+  message(FATAL_ERROR "The program wrote [${written}], the shipped stories are [${shipped}]")
+endif()
+foreach(name IN LISTS written)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUTPUT}/${name} ${SHIPPED}/${name} RESULT_VARIABLE differ)
+  if(NOT differ EQUAL 0)
+    message(FATAL_ERROR "${SHIPPED}/${name} is not what the program writes: run `ninja sample_story` and commit it")
+  endif()
+endforeach()
+message(STATUS "The shipped stories are what ${PROGRAM} writes")
