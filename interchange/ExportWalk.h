@@ -53,7 +53,7 @@ class CExportWalk {
   template <typename TItem, typename K, typename F>
   void ForEachItem(const Bravik::TMapTree<K>& tree, F&& visit) {
     if (m_regionCount == 0) {
-      for (Bravik::TMapElement<K>* node : tree) visit(*static_cast<TItem*>(node));
+      WalkAhead(tree, [&](Bravik::TMapElement<K>* node) { visit(*static_cast<TItem*>(node)); });
       return;
     }
     for (uint32_t i = 0; i < m_regionCount; ++i) {
@@ -94,6 +94,23 @@ class CExportWalk {
   RepositoryIndex& index;
 
  private:
+  // An id-order walk that finds the next node before visiting the current one and asks for the
+  // nodes the step after it descends into: the cache misses of the step overlap the visit.
+  template <typename K, typename F>
+  static void WalkAhead(const Bravik::TMapTree<K>& tree, F&& visit) {
+    using TTree = Bravik::TMapTree<K>;
+    typename TTree::Node* node = tree.First();
+    while (node != nullptr) {
+      typename TTree::Node* next = TTree::Next(node);
+      if (next != nullptr) {
+        __builtin_prefetch(next->right);
+        __builtin_prefetch(next->parent);
+      }
+      visit(node);
+      node = next;
+    }
+  }
+
   uint64_t CountVariables() const;
 
   CInterchangeProgress* m_progress;

@@ -58,11 +58,6 @@ typename TMapTree<K>::Node* TMapTree<K>::First() const {
 }
 
 template <typename K>
-typename TMapTree<K>::Node* TMapTree<K>::Last() const {
-  return root != nullptr ? Rightmost(root) : nullptr;
-}
-
-template <typename K>
 typename TMapTree<K>::Node* TMapTree<K>::Next(const Node* node) {
   if (node->right != nullptr) return Leftmost(node->right);
   while (node->parent != nullptr && node == node->parent->right) node = node->parent;
@@ -117,9 +112,16 @@ void TMapTree<K>::Insert(Node* node, K key) {
   node->right = nullptr;
   Node* parent = nullptr;
   Node** link = &root;
-  while (*link != nullptr) {
-    parent = *link;
-    link = (key < parent->key) ? &parent->left : &parent->right;
+  if (last == nullptr || !(key < last->key)) {
+    // The greatest node has no right child: the new one goes there and becomes the greatest.
+    parent = last;
+    link = last != nullptr ? &last->right : &root;
+    last = node;
+  } else {
+    while (*link != nullptr) {
+      parent = *link;
+      link = (key < parent->key) ? &parent->left : &parent->right;
+    }
   }
   node->parent = parent;
   *link = node;
@@ -156,6 +158,7 @@ void TMapTree<K>::InsertFixup(Node* node) {
 
 template <typename K>
 void TMapTree<K>::Erase(Node* node) {
+  if (node == last) last = Prev(node);
   uint8_t removedColour = node->colour;
   Node* child;        // what moves into the place that lost a node (may be null)
   Node* childParent;  // its parent afterwards, needed when child is null

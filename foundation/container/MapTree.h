@@ -38,6 +38,9 @@ struct TMapTree {
 
   Node* root = nullptr;
   uint64_t count = 0;
+  // The node with the greatest key (the last of equals): ids mostly arrive in ascending order,
+  // and linking under it skips the descent.
+  Node* last = nullptr;
 
   // Some node with this key (not necessarily the first of several), or null.
   Node* Find(K key) const;
@@ -53,7 +56,7 @@ struct TMapTree {
   void Erase(Node* node);
 
   Node* First() const;
-  Node* Last() const;
+  Node* Last() const { return last; }
   static Node* Next(const Node* node);
   static Node* Prev(const Node* node);
   // The next node in order when it has the same key, else null.
@@ -100,7 +103,7 @@ struct TMapTree {
 extern template struct TMapTree<uint16_t>;
 extern template struct TMapTree<uint32_t>;
 
-static_assert(sizeof(TMapTree<uint32_t>) == sizeof(void*) + 8);
+static_assert(sizeof(TMapTree<uint32_t>) == 2 * sizeof(void*) + 8);
 static_assert(offsetof(TMapTree<uint16_t>, count) == sizeof(void*));
 
 }  // namespace Bravik

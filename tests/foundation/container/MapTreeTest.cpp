@@ -103,6 +103,8 @@ void RunDifferential(uint32_t seed, uint32_t keyRange, size_t maxLive, int steps
       unused.pop_back();
       K key = static_cast<K>(random() % keyRange);
       if (random() % 2 == 0) key = static_cast<K>(~key);  // the top of the key range
+      // Runs at and just past the greatest key, as ids arrive in order.
+      if (random() % 4 == 0 && !mirror.empty()) key = static_cast<K>(mirror.rbegin()->first + random() % 2);
       item->mirror = mirror.emplace(key, item);
       tree.Insert(item, key);
       live.push_back(item);
