@@ -12,7 +12,7 @@ namespace Quorin {
 
 namespace {
 
-constexpr uint64_t kReadChunk = 256 * 1024;
+constexpr uint64_t kReadChunk = 64 * 1024;
 
 uint32_t Load32(const uint8_t* bytes) {
   uint32_t value;
@@ -303,14 +303,15 @@ bool CDecoder::DecodeTexts(uint32_t count, SCursor& cursor, bool apply) {
     const uint32_t word = Load32(record + 4);
     const uint32_t encoding = word & kBinaryTextEncodingMask;
     const uint32_t size = word >> kBinaryTextEncodingBits;
-    const uint32_t unit = encoding == 0 ? 1 : encoding == 1 ? 2 : 4;
-    if (encoding > 2 || size < unit || size % unit != 0) {
+    const uint32_t unit = 1u << encoding;  // 1, 2 or 4 bytes for encodings 0 to 2
+    if (encoding > 2 || size < unit || (size & (unit - 1)) != 0) {
       cursor.at = record;
       return Refuse("a text encoding of 0, 1 or 2 and a size in whole code units, terminator included");
     }
     if (!cursor.Take(size, bytes)) return Refuse("the text's bytes within the block");
-    const uint32_t zero = 0;
-    if (std::memcmp(bytes + size - unit, &zero, unit) != 0) {
+    bool terminated = true;
+    for (uint32_t at = size - unit; at < size; ++at) terminated &= bytes[at] == 0;
+    if (!terminated) {
       cursor.at = bytes + size - unit;
       return Refuse("a terminated text");
     }
@@ -358,7 +359,7 @@ bool CDecoder::DecodeVariables(EBinaryBlock kind, uint32_t count, SCursor& curso
 // for the text form.
 class CBuilderHandler final : public IBinaryRecordHandler {
  public:
-  explicit CBuilderHandler(Repository& repository) : m_repository(repository), m_builder(repository) {}
+  explicit CBuilderHandler(Repository& repository) : m_builder(repository) {}
 
   uint32_t GetSkipped() const { return m_builder.GetSkipped(); }
 
@@ -373,7 +374,8 @@ class CBuilderHandler final : public IBinaryRecordHandler {
     m_builder.EndType(kind, nameHash, id);
   }
   uint32_t GetTypeSize(ETypeKind kind, uint16_t id) override {
-    return id == kNoId16 ? 0 : Quorin::GetTypeSize(m_repository, kind, id);
+    const CTypeInfo_Internal* type = id == kNoId16 ? nullptr : m_builder.TypeOf(kind, id);
+    return type != nullptr ? type->sizeByte : 0;
   }
   void OnObject(bool prototype, uint32_t id, uint32_t prototypeId, uint16_t classId, uint16_t templateId,
                 const uint8_t* classData, uint32_t classSize, const uint8_t* templateData,
@@ -385,14 +387,11 @@ class CBuilderHandler final : public IBinaryRecordHandler {
   }
   void OnList(bool prototype, uint32_t id, uint32_t prototypeId, const TlxReference* entries, uint32_t count) override {
     m_builder.BeginList(!prototype, id, prototypeId, count);
-    for (uint32_t i = 0; i < count; ++i) m_builder.AddListEntry(entries[i]);
+    m_builder.AddListEntries(entries, count);
     m_builder.EndList();
   }
   void OnText(uint32_t id, uint32_t encoding, const void* bytes, uint32_t size) override {
-    const uint32_t unit = encoding == 0 ? 1 : encoding == 1 ? 2 : 4;
-    m_builder.BeginText(id, size, encoding);
-    m_builder.AppendText(bytes, size - unit);
-    m_builder.EndText();
+    m_builder.AddTerminatedText(id, bytes, size, encoding);
   }
   void OnBlob(uint32_t id, const uint8_t* bytes, uint32_t size) override {
     if (!m_builder.BeginBlob(id, size)) return;
@@ -402,7 +401,6 @@ class CBuilderHandler final : public IBinaryRecordHandler {
   void OnVariable(const SBinaryVariable& variable) override;
 
  private:
-  Repository& m_repository;
   CImportBuilder m_builder;
 };
 

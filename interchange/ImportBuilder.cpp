@@ -27,12 +27,21 @@ bool CImportBuilder::AddMember(ETypeKind kind, uint32_t memberId, uint32_t typeC
 void CImportBuilder::AddFeature(uint32_t featureId) { AddPendingFeature(m_repository, featureId); }
 
 bool CImportBuilder::EndType(ETypeKind kind, uint32_t nameId, uint16_t typeId) {
+  for (auto& slots : m_types) {
+    for (STypeSlot& slot : slots) slot = STypeSlot{};
+  }
   if (Quorin::EndType(m_repository, kind, nameId, typeId) != nullptr) return true;
   ++m_skipped;
   return false;
 }
 
 // ---- Objects ---------------------------------------------------------------------------------
+
+CTypeInfo_Internal* CImportBuilder::TypeOf(ETypeKind kind, uint16_t id) {
+  STypeSlot& slot = m_types[kind == ETypeKind::kClass ? 0 : 1][id % kTypeCacheSlots];
+  if (slot.id != id) slot = STypeSlot{id, FindType(m_repository, kind, id)};
+  return slot.type;
+}
 
 uint64_t CImportBuilder::UnregisteredPartSize(uint64_t fileSize) const {
   return fileSize < kMaxUnregisteredPart ? fileSize : kMaxUnregisteredPart;
@@ -49,7 +58,7 @@ void CImportBuilder::BeginObject(bool prototype, uint32_t id, uint32_t prototype
   const uint64_t fileSizes[2] = {classSize, templateSize};
   for (uint32_t i = 0; i < 2; ++i) {
     const ETypeKind kind = i == 0 ? ETypeKind::kClass : ETypeKind::kTemplate;
-    m_object.type[i] = FindType(m_repository, kind, m_object.typeId[i]);
+    m_object.type[i] = TypeOf(kind, m_object.typeId[i]);
     if (m_object.type[i] != nullptr) {
       m_object.size[i] = m_object.type[i]->sizeByte;
     } else if (i == 0 || templateId != kNoId16) {
@@ -58,7 +67,7 @@ void CImportBuilder::BeginObject(bool prototype, uint32_t id, uint32_t prototype
   }
   const uint64_t total = m_object.size[0] + m_object.size[1];
   m_data.Clear();
-  m_data.Reserve(total);
+  if (m_data.Capacity() < total) m_data.Reserve(total);  // Reserve sets the capacity exactly
   if (total != 0) std::memset(m_data.Data(), 0, total);
   m_object.active = true;
 }
@@ -112,8 +121,8 @@ void CImportBuilder::EndObject() {
   for (uint32_t i = 0; i < 2; ++i) {
     if (!m_object.present[i] || m_object.size[i] == 0) continue;
     const EDataKind kind = i == 0 ? EDataKind::kClass : EDataKind::kTemplate;
-    StoreData(m_repository, *object, kind, m_data.Data() + (i == 0 ? 0 : m_object.size[0]),
-              static_cast<uint32_t>(m_object.size[i]));
+    StoreSizedData(m_repository, *object, kind, m_data.Data() + (i == 0 ? 0 : m_object.size[0]),
+                   static_cast<uint32_t>(m_object.size[i]));
   }
 }
 
@@ -140,12 +149,23 @@ void CImportBuilder::AddListEntry(const TlxReference& entry) {
   m_list->AddReference(entry);
 }
 
+void CImportBuilder::AddListEntries(const TlxReference* entries, uint32_t count) {
+  const uint32_t taken = m_list == nullptr ? 0 : m_list->AppendEntries(entries, count < m_listRoom ? count : m_listRoom);
+  m_listRoom -= taken;
+  m_skipped += count - taken;
+}
+
 // ---- Texts and blobs -------------------------------------------------------------------------
 
 void CImportBuilder::AddText(uint32_t id, const char* bytes, uint32_t length) {
   BeginText(id, length + 1, Bravik::kUtf8);
   AppendText(bytes, length);
   EndText();
+}
+
+void CImportBuilder::AddTerminatedText(uint32_t id, const void* bytes, uint32_t size,
+                                      Bravik::StringEncoding encoding) {
+  CreateTextOfSize(m_repository, id, bytes, size, encoding);
 }
 
 void CImportBuilder::BeginText(uint32_t id, uint32_t capacity, Bravik::StringEncoding encoding) {
@@ -187,13 +207,11 @@ void CImportBuilder::EndBlob() {
 
 // ---- Variables -------------------------------------------------------------------------------
 
-TlxSprigValue* CImportBuilder::VariableEntry(EVariableStore store, uint32_t storeId, uint32_t id) {
-  Sprig::CScriptState& state = m_repository.Scripts().State();
-  if (store == EVariableStore::kGlobal || (store == EVariableStore::kNamespace && storeId == kNoId32)) {
-    return state.GetGlobals().GetOrCreate(id);
-  }
+// The store is looked up once per run of variables bound to it. Nothing an import does disposes
+// of a store, so the pointer stays good for the builder's life.
+Sprig::IWeakTypeStorage* CImportBuilder::BoundStore(EVariableStore store, uint32_t storeId) {
+  if (m_lastStorage != nullptr && store == m_lastStore && storeId == m_lastStoreId) return m_lastStorage;
   Sprig::SVariableName name;  // no texts: the file's names were recorded already
-  name.itemHash = id;
   name.objectFound = true;
   name.objectId = storeId;
   name.scopeHash = storeId;
@@ -202,7 +220,21 @@ TlxSprigValue* CImportBuilder::VariableEntry(EVariableStore store, uint32_t stor
                                                Sprig::EVariableScope::kPrototype,
                                                Sprig::EVariableScope::kInstance};
   name.scope = kScopes[static_cast<uint32_t>(store)];
-  return state.VariableEntry(name, true);
+  Sprig::IWeakTypeStorage* found = m_repository.Scripts().State().FindStore(name, true);
+  if (found != nullptr) {
+    m_lastStore = store;
+    m_lastStoreId = storeId;
+    m_lastStorage = found;
+  }
+  return found;
+}
+
+TlxSprigValue* CImportBuilder::VariableEntry(EVariableStore store, uint32_t storeId, uint32_t id) {
+  if (store == EVariableStore::kGlobal || (store == EVariableStore::kNamespace && storeId == kNoId32)) {
+    return m_repository.Scripts().State().GetGlobals().GetOrCreate(id);
+  }
+  Sprig::IWeakTypeStorage* storage = BoundStore(store, storeId);
+  return storage != nullptr ? storage->GetOrCreate(id) : nullptr;
 }
 
 bool CImportBuilder::SetVariable(EVariableStore store, uint32_t storeId, uint32_t id, const SVariableValue& value) {

@@ -17,6 +17,7 @@
 #include "repository/Texts.h"
 #include "repository/TypeRegistry.h"
 #include "sprig/Value.h"
+#include "sprig/ValueStores.h"
 
 namespace Quorin {
 
@@ -89,17 +90,24 @@ class CImportBuilder {
   // A whole data part at once (count bytes, cut to the part; marks the data present).
   void SetData(EDataKind kind, const void* bytes, uint64_t count);
   uint64_t GetPartSize(EDataKind kind) const { return m_object.size[Index(kind)]; }
+  // The registered type (null when none), remembered for the rest of the import until the next
+  // type is registered: the objects of a file name few types many times over.
+  CTypeInfo_Internal* TypeOf(ETypeKind kind, uint16_t id);
   // Creates the prototype or instance with its marked data blocks.
   void EndObject();
 
   // ---- Lists: Begin creates the list; entries past `items` are dropped (counted) ----
   void BeginList(bool instance, uint32_t id, uint32_t prototypeId, uint32_t items);
   void AddListEntry(const TlxReference& entry);
+  // count entries at once, as count calls of AddListEntry.
+  void AddListEntries(const TlxReference* entries, uint32_t count);
   void EndList() { m_list = nullptr; }
 
   // ---- Texts and blobs ----
   // A whole UTF-8 text of length bytes (no terminator needed).
   void AddText(uint32_t id, const char* bytes, uint32_t length);
+  // A whole text of size bytes in its encoding, the last code unit its terminator.
+  void AddTerminatedText(uint32_t id, const void* bytes, uint32_t size, Bravik::StringEncoding encoding);
   // A text filled in pieces: capacity bytes with its terminator; Append drops what does not fit.
   void BeginText(uint32_t id, uint32_t capacity, Bravik::StringEncoding encoding);
   void AppendText(const void* bytes, uint32_t count);
@@ -121,6 +129,15 @@ class CImportBuilder {
   TlxSprigValue* VariableEntry(EVariableStore store, uint32_t storeId, uint32_t id);
   void AssignValue(TlxSprigValue& entry, const SVariableValue& value);
   uint64_t UnregisteredPartSize(uint64_t fileSize) const;
+  Sprig::IWeakTypeStorage* BoundStore(EVariableStore store, uint32_t storeId);
+
+  // A small direct-mapped cache of registered types, per kind.
+  static constexpr uint32_t kTypeCacheSlots = 32;
+  struct STypeSlot {
+    uint32_t id = UINT32_MAX;  // no 16-bit id matches
+    CTypeInfo_Internal* type = nullptr;
+  };
+  STypeSlot m_types[2][kTypeCacheSlots];
 
   struct SObject {
     bool active = false;
@@ -142,6 +159,10 @@ class CImportBuilder {
   uint32_t m_listRoom = 0;
   CText_Internal* m_text = nullptr;
   CBlob_Internal* m_blob = nullptr;
+  // The store the last variable went to: a file writes the variables of one store together.
+  EVariableStore m_lastStore = EVariableStore::kGlobal;
+  uint32_t m_lastStoreId = kNoId32;
+  Sprig::IWeakTypeStorage* m_lastStorage = nullptr;
 };
 
 }  // namespace Quorin

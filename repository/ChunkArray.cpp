@@ -18,7 +18,7 @@ uint8_t* CChunkStore::TakeSlot() {
     std::memcpy(&m_freeHead, slot, sizeof(m_freeHead));
     return slot;
   }
-  if (m_count == Capacity()) {
+  if (m_endLeft == 0) {
     auto* chunk = static_cast<uint8_t*>(Bravik::Memory::Allocate(uint64_t{m_stride} * m_perChunk, m_pool));
     try {
       m_chunks.Append(chunk);
@@ -26,8 +26,13 @@ uint8_t* CChunkStore::TakeSlot() {
       Bravik::Memory::Free(chunk);
       throw;
     }
+    m_end = chunk;
+    m_endLeft = m_perChunk;
   }
-  uint8_t* slot = SlotAt(m_count++);
+  uint8_t* slot = m_end;
+  m_end += m_stride;
+  --m_endLeft;
+  ++m_count;
   slot[m_itemSize] = 0;
   return slot;
 }
@@ -38,22 +43,24 @@ void CChunkStore::PutBack(uint8_t* slot) {
 }
 
 void CChunkStore::UnlinkAll(RepositoryIndex& index) {
-  for (uint64_t i = 0; i < m_count; ++i) {
-    uint8_t* slot = SlotAt(i);
+  ForEachSlot([&](uint8_t* slot) {
     if (IsStored(slot)) m_unlink(slot, index);
-  }
+    return true;
+  });
 }
 
 void CChunkStore::Clear() {
-  for (uint64_t i = 0; i < m_count; ++i) {
-    uint8_t* slot = SlotAt(i);
+  ForEachSlot([&](uint8_t* slot) {
     if (IsStored(slot)) m_destroy(slot);
-  }
+    return true;
+  });
   for (uint8_t* chunk : m_chunks) Bravik::Memory::Free(chunk);
   m_chunks.Free();
   m_count = 0;
   m_live = 0;
   m_freeHead = nullptr;
+  m_end = nullptr;
+  m_endLeft = 0;
 }
 
 }  // namespace Quorin

@@ -52,6 +52,19 @@ class CChunkStore {
   // A slot for a new item: the head of the free list, else the next slot at the end (a new chunk
   // when the last is full). Raises std::bad_alloc with the pool unchanged.
   uint8_t* TakeSlot();
+  // Visits every slot handed out so far, in pool order, chunk by chunk (no division per slot);
+  // visit(slot) returns false to stop. False when it stopped early.
+  template <typename F>
+  bool ForEachSlot(F&& visit) const {
+    uint64_t left = m_count;
+    for (uint64_t c = 0; left != 0; ++c) {
+      uint8_t* slot = m_chunks[c];
+      for (uint32_t i = 0; i < m_perChunk && left != 0; ++i, --left, slot += m_stride) {
+        if (!visit(slot)) return false;
+      }
+    }
+    return true;
+  }
   // Puts a slot on the head of the free list (its item is already destroyed or never was).
   void PutBack(uint8_t* slot);
   void MarkStored(uint8_t* slot) {
@@ -71,6 +84,8 @@ class CChunkStore {
   uint64_t m_count = 0;
   uint64_t m_live = 0;
   uint8_t* m_freeHead = nullptr;  // released slots, linked through their first 8 bytes
+  uint8_t* m_end = nullptr;       // the next unused slot of the last chunk
+  uint32_t m_endLeft = 0;         // unused slots from m_end on
 };
 
 // A pool of items of type T, ItemsPerChunk to a chunk. T must provide
@@ -124,11 +139,7 @@ class TChunkArray : public CChunkStore {
   // item it is given.
   template <typename F>
   bool Walk(F&& visit) const {
-    for (uint64_t i = 0; i < m_count; ++i) {
-      uint8_t* slot = SlotAt(i);
-      if (IsStored(slot) && !visit(*std::launder(reinterpret_cast<T*>(slot)))) return false;
-    }
-    return true;
+    return ForEachSlot([&](uint8_t* slot) { return !IsStored(slot) || visit(*std::launder(reinterpret_cast<T*>(slot))); });
   }
 
  private:

@@ -75,7 +75,7 @@ void* CBytePool::Take(uint64_t size, uint32_t alignment) {
     m_blocks.Append(own);
     return own;
   }
-  const uint32_t start = (m_used + alignment - 1) / alignment * alignment;
+  const uint32_t start = (m_used + alignment - 1) & ~(alignment - 1);  // alignment is a power of two
   if (m_current == nullptr || start > kBlockBytes || kBlockBytes - start < size) {
     MakeRoom();
     m_current = static_cast<uint8_t*>(Memory::Allocate(kBlockBytes, Memory::kObjectPool));

@@ -162,6 +162,16 @@ void StoreData(Repository& repository, CObject_Internal& object, EDataKind kind,
   object.Attach(kind, CopyToBlock(RegionOf(repository, object), data, size, blockSize), blockSize);
 }
 
+void StoreSizedData(Repository& repository, CObject_Internal& object, EDataKind kind, const void* data,
+                    uint32_t size) {
+  if (object.IsAttached(kind)) return;
+  if (data == nullptr || size == 0) {
+    object.Attach(kind, nullptr, 0);
+    return;
+  }
+  object.Attach(kind, CopyToBlock(RegionOf(repository, object), data, size, size), size);
+}
+
 void StorePrototypeData(Repository& repository, uint32_t id, EDataKind kind, const void* data, uint32_t size) {
   CObject_Internal* object = FindPrototype(repository, id);
   if (object != nullptr && !object->IsComplete()) StoreData(repository, *object, kind, data, size);

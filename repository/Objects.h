@@ -81,6 +81,10 @@ CObject_Internal* CreateEmptyInstance(Repository& repository, uint32_t id, uint1
 // attach null; a registered type sizes the block (the copy is cut or padded with zeros), an
 // unregistered one takes the given count. Nothing happens when that kind is already attached.
 void StoreData(Repository& repository, CObject_Internal& object, EDataKind kind, const void* data, uint32_t size);
+// As StoreData for data the caller has already sized for the object's type (the registered size,
+// or what it allows an unregistered type): the block takes exactly size bytes.
+void StoreSizedData(Repository& repository, CObject_Internal& object, EDataKind kind, const void* data,
+                    uint32_t size);
 // The same by id; an object with both kinds attached counts as absent.
 void StorePrototypeData(Repository& repository, uint32_t id, EDataKind kind, const void* data, uint32_t size);
 void StoreInstanceData(Repository& repository, uint32_t id, EDataKind kind, const void* data, uint32_t size);

@@ -60,8 +60,10 @@ void CReferenceList_Internal::EraseFromIndex(RepositoryIndex& index) {
 
 uint32_t CReferenceList_Internal::ReserveEntries(uint32_t newCapacity) {
   if (IsSealed()) return kListRefused;
-  entries = static_cast<TlxReference*>(
-      Memory::Reallocate(entries, uint64_t{newCapacity} * sizeof(TlxReference), kEntryPool));
+  const uint64_t bytes = uint64_t{newCapacity} * sizeof(TlxReference);
+  // A new list's first entries are a plain allocation, the cheaper path.
+  entries = static_cast<TlxReference*>(entries == nullptr ? Memory::Allocate(bytes, kEntryPool)
+                                                          : Memory::Reallocate(entries, bytes, kEntryPool));
   capacity = newCapacity;
   if (count > newCapacity) count = newCapacity;
   return 0;
@@ -78,6 +80,17 @@ uint32_t CReferenceList_Internal::AddReference(const TlxReference& reference) {
   ++count;
   m_sealed = m_isPrototype && count == capacity;
   return m_sealed ? 1 : 0;
+}
+
+uint32_t CReferenceList_Internal::AppendEntries(const TlxReference* source, uint32_t sourceCount) {
+  if (IsSealed() || IsFreeStanding()) return 0;
+  const uint32_t room = capacity - count;
+  const uint32_t appended = sourceCount < room ? sourceCount : room;
+  if (appended == 0) return 0;
+  std::memcpy(static_cast<void*>(entries + count), source, uint64_t{appended} * sizeof(TlxReference));
+  count += appended;
+  m_sealed = m_isPrototype && count == capacity;
+  return appended;
 }
 
 uint32_t CReferenceList_Internal::AssignEntries(const TlxReference* source, uint32_t sourceCount) {

@@ -43,6 +43,9 @@ class CReferenceList_Internal final : public IReferenceList, public TRepositoryI
   // Appends one reference: 1 when it completed a list prototype, else 0. A full list in a region
   // refuses; a free-standing one grows to max(1, twice its capacity).
   uint32_t AddReference(const TlxReference& reference);
+  // As AddReference for each of count references, for a list in a region: those past its
+  // capacity are refused. Gives how many were appended.
+  uint32_t AppendEntries(const TlxReference* source, uint32_t sourceCount);
   // The entries become a copy of other's (count and capacity equal to its count); the result is
   // the new sealed flag (set for a list prototype).
   uint32_t AssignList(const CReferenceList_Internal& other);

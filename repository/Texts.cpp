@@ -98,9 +98,14 @@ CText_Internal* FindUnfilledText(const Repository& repository, uint32_t id) {
 CText_Internal* CreateText(Repository& repository, uint32_t id, const void* text, Bravik::StringEncoding encoding) {
   const uint64_t size = Bravik::CString(text, encoding).GetSize();
   if (size > UINT32_MAX) return nullptr;  // sizes are 32-bit
-  uint8_t* bytes = TakeTextBytes(repository.CurrentRegion(), size, encoding);
-  if (size != 0) std::memcpy(bytes, text, size);
-  return StoreText(repository, id, bytes, encoding, static_cast<uint32_t>(size), static_cast<uint32_t>(size));
+  return CreateTextOfSize(repository, id, text, static_cast<uint32_t>(size), encoding);
+}
+
+CText_Internal* CreateTextOfSize(Repository& repository, uint32_t id, const void* bytes, uint32_t size,
+                                 Bravik::StringEncoding encoding) {
+  uint8_t* copy = TakeTextBytes(repository.CurrentRegion(), size, encoding);
+  if (size != 0) std::memcpy(copy, bytes, size);
+  return StoreText(repository, id, copy, encoding, size, size);
 }
 
 CText_Internal* CreateTextWithCapacity(Repository& repository, uint32_t id, uint32_t capacity,

@@ -78,6 +78,9 @@ CText_Internal* FindUnfilledText(const Repository& repository, uint32_t id);
 // A copy of a zero-terminated string in its encoding, in the current region; null text keeps a
 // null pointer. The id is not tested for repeats.
 CText_Internal* CreateText(Repository& repository, uint32_t id, const void* text, Bravik::StringEncoding encoding);
+// A copy of size bytes whose last code unit is the terminator (size 0: a null text).
+CText_Internal* CreateTextOfSize(Repository& repository, uint32_t id, const void* bytes, uint32_t size,
+                                 Bravik::StringEncoding encoding);
 // An empty, terminated text with room for capacity bytes (terminator included), to be filled with
 // AppendBytes.
 CText_Internal* CreateTextWithCapacity(Repository& repository, uint32_t id, uint32_t capacity,

@@ -174,6 +174,9 @@ class CScriptState {
   void GetVariable(const Bravik::IString& name, bool silent, TlxSprigValue& out);
   // Never creates anything.
   bool VariableExists(const Bravik::IString& name);
+  // The namespace or object store a variable name denotes (created when `create`); null when
+  // there is none. Records no name.
+  IWeakTypeStorage* FindStore(const SVariableName& name, bool create);
 
   // ---- Functions ----
   // Binds unless the name is bound already (the first binding stays): true when it bound. A
@@ -194,7 +197,6 @@ class CScriptState {
   };
 
   CNamespace& GetOrCreateNamespace(uint32_t hash, const Bravik::IString& name);
-  IWeakTypeStorage* FindStore(const SVariableName& name, bool create);
   void ReadMember(const SVariableName& name, bool silent, TlxSprigValue& out);
   void Record(uint32_t hash, const Bravik::IString& text);
   void DisposeDeferred();

@@ -258,6 +258,29 @@ TEST_F(BinaryTest, HeadersThatAreNotReadImportNothing) {
   EXPECT_EQ(recorder.records, 1u);
 }
 
+// The reader remembers type sizes while it reads; a class registered halfway through the file
+// must size the objects after it, and only those.
+TEST_F(BinaryTest, ClassRegisteredAfterItsFirstObjectsSizesTheObjectsAfterIt) {
+  const auto words = [](std::initializer_list<uint32_t> values) {
+    std::string bytes;
+    for (const uint32_t value : values) bytes.append(reinterpret_cast<const char*>(&value), 4);
+    return bytes;
+  };
+  const std::string header("TLXC\x01\x01\x00\x00\x00\x20\x00\x00", 12);
+  const std::string before = std::string("\x02\x00\x01\x00", 4) + words({16, 1, 0, 7, 0xFFFF});
+  const std::string classes = std::string("\x00\x00\x01\x00", 4) + words({24, 7, 0x1234, 1, 0, 0x55, 5 | 1 << 5});
+  const std::string after = std::string("\x02\x00\x01\x00", 4) + words({20, 2, 0, 7, 0xFFFF, 0xCAFE});
+  const Quorin::SBinaryReadResult result = ImportBinary(header + before + classes + after);
+  EXPECT_EQ(result.code, 0u) << result.expected;
+  Quorin::Repository& repository = *Quorin::Repository::Get();
+  ASSERT_NE(Quorin::FindPrototype(repository, 1), nullptr);
+  EXPECT_EQ(Quorin::FindPrototype(repository, 1)->DataSize(Quorin::EDataKind::kClass), 0u);
+  const Quorin::CObject_Internal* sized = Quorin::FindPrototype(repository, 2);
+  ASSERT_NE(sized, nullptr);
+  ASSERT_EQ(sized->DataSize(Quorin::EDataKind::kClass), 4u);
+  EXPECT_EQ(Load32(std::string(static_cast<const char*>(sized->classData), 4), 0), 0xCAFEu);
+}
+
 TEST_F(BinaryTest, OutOfMemoryLeavesNothingHalfWritten) {
   QuorinTest::BuildRichRepository();
   const std::string expected = ExportBinary(256);
