@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,8 +14,7 @@
 #include "bench/interchange/InterchangeBenchData.h"
 #include "bench/support/BenchSupport.h"
 #include "capi/QuorinCAPI.h"
-#include "interchange/BinaryReader.h"
-#include "interchange/BinaryWriter.h"
+#include "tests/interchange/BinaryTestSupport.h"
 
 namespace {
 
@@ -131,20 +129,6 @@ struct SDroppingSink final : Quorin::IByteSink {
   uint64_t written = 0;
 };
 
-struct SMemorySource final : Quorin::IByteSource {
-  explicit SMemorySource(const std::vector<char>& bytes) : file(bytes) {}
-  size_t Read(void* buffer, size_t size) override {
-    const size_t taken = std::min(size, file.size() - at);
-    std::memcpy(buffer, file.data() + at, taken);
-    at += taken;
-    return taken;
-  }
-  bool Rewind() override { return at = 0, true; }
-  uint64_t GetSize() override { return file.size(); }
-  const std::vector<char>& file;
-  size_t at = 0;
-};
-
 void BM_BinaryExportToMemory(benchmark::State& state) {
   const SStoryFiles& files = StoryFiles();
   TlxInitialize(17, 0);
@@ -161,7 +145,7 @@ BENCHMARK(BM_BinaryExportToMemory)->Unit(benchmark::kMillisecond)->UseRealTime()
 
 void BM_BinaryImportFromMemory(benchmark::State& state) {
   const SStoryFiles& files = StoryFiles();
-  std::vector<char> bytes(files.binaryBytes);
+  std::string bytes(files.binaryBytes, '\0');
   FILE* file = std::fopen(files.binary.c_str(), "rb");
   bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
   std::fclose(file);
@@ -170,7 +154,7 @@ void BM_BinaryImportFromMemory(benchmark::State& state) {
     state.PauseTiming();
     TlxClearRepository();
     state.ResumeTiming();
-    SMemorySource source(bytes);
+    QuorinTest::CMemorySource source(bytes);
     Quorin::ReadBinaryInterchange(*Quorin::Repository::Get(), source);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * files.binaryBytes));
