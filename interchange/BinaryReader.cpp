@@ -380,10 +380,9 @@ class CBuilderHandler final : public IBinaryRecordHandler {
   void OnObject(bool prototype, uint32_t id, uint32_t prototypeId, uint16_t classId, uint16_t templateId,
                 const uint8_t* classData, uint32_t classSize, const uint8_t* templateData,
                 uint32_t templateSize) override {
-    m_builder.BeginObject(prototype, id, prototypeId, classId, templateId, classSize, templateSize);
-    if (classSize != 0) m_builder.SetData(EDataKind::kClass, classData, classSize);
-    if (templateSize != 0) m_builder.SetData(EDataKind::kTemplate, templateData, templateSize);
-    m_builder.EndObject();
+    // The sizes are the registered ones (GetTypeSize), so the parts go in whole.
+    m_builder.AddWholeObject(prototype, id, prototypeId, classId, templateId, classData, classSize, templateData,
+                             templateSize);
   }
   void OnList(bool prototype, uint32_t id, uint32_t prototypeId, const TlxReference* entries, uint32_t count) override {
     m_builder.BeginList(!prototype, id, prototypeId, count);

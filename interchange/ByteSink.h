@@ -21,7 +21,8 @@ class IByteSink {
 // larger than the block go to the sink directly. Raises what the sink raises.
 class CBufferedOutput {
  public:
-  static constexpr size_t kDefaultCapacity = 64 * 1024;
+  // Large enough that the file system sees few writes: each costs it far more than its bytes.
+  static constexpr size_t kDefaultCapacity = 1024 * 1024;
 
   // Raises std::bad_alloc.
   explicit CBufferedOutput(IByteSink& sink, size_t capacity = kDefaultCapacity);

@@ -126,6 +126,15 @@ void CImportBuilder::EndObject() {
   }
 }
 
+void CImportBuilder::AddWholeObject(bool prototype, uint32_t id, uint32_t prototypeId, uint16_t classId,
+                                    uint16_t templateId, const void* classData, uint32_t classSize,
+                                    const void* templateData, uint32_t templateSize) {
+  CObject_Internal* object = prototype ? CreatePrototype(m_repository, id, classId, templateId)
+                                       : CreateEmptyInstance(m_repository, id, classId, templateId, prototypeId);
+  if (classSize != 0) StoreSizedData(m_repository, *object, EDataKind::kClass, classData, classSize);
+  if (templateSize != 0) StoreSizedData(m_repository, *object, EDataKind::kTemplate, templateData, templateSize);
+}
+
 // ---- Lists -----------------------------------------------------------------------------------
 
 void CImportBuilder::BeginList(bool instance, uint32_t id, uint32_t prototypeId, uint32_t items) {

@@ -95,6 +95,10 @@ class CImportBuilder {
   CTypeInfo_Internal* TypeOf(ETypeKind kind, uint16_t id);
   // Creates the prototype or instance with its marked data blocks.
   void EndObject();
+  // An object whose data parts come whole, each exactly its type's size (0: none), as the
+  // binary form stores them: created with copies of them at once.
+  void AddWholeObject(bool prototype, uint32_t id, uint32_t prototypeId, uint16_t classId, uint16_t templateId,
+                      const void* classData, uint32_t classSize, const void* templateData, uint32_t templateSize);
 
   // ---- Lists: Begin creates the list; entries past `items` are dropped (counted) ----
   void BeginList(bool instance, uint32_t id, uint32_t prototypeId, uint32_t items);
