@@ -102,14 +102,6 @@ void CImportBuilder::StoreItem(EDataKind kind, SMemberSlot& slot, const void* el
   std::memcpy(m_data.Data() + base + at, element, width);
 }
 
-void CImportBuilder::SetData(EDataKind kind, const void* bytes, uint64_t count) {
-  const uint32_t i = Index(kind);
-  if (!m_object.active) return;
-  m_object.present[i] = true;
-  const uint64_t copied = count < m_object.size[i] ? count : m_object.size[i];
-  if (copied != 0) std::memcpy(m_data.Data() + (i == 0 ? 0 : m_object.size[0]), bytes, copied);
-}
-
 void CImportBuilder::EndObject() {
   if (!m_object.active) return;
   m_object.active = false;
@@ -159,7 +151,8 @@ void CImportBuilder::AddListEntry(const TlxReference& entry) {
 }
 
 void CImportBuilder::AddListEntries(const TlxReference* entries, uint32_t count) {
-  const uint32_t taken = m_list == nullptr ? 0 : m_list->AppendEntries(entries, count < m_listRoom ? count : m_listRoom);
+  const uint32_t room = count < m_listRoom ? count : m_listRoom;
+  const uint32_t taken = m_list == nullptr ? 0 : m_list->AppendEntries(entries, room);
   m_listRoom -= taken;
   m_skipped += count - taken;
 }

@@ -87,8 +87,6 @@ class CImportBuilder {
   // Stores the next item of the slot (its element size of bytes) and moves the running position
   // by one element. Items past a known member's count and bytes outside the part are dropped.
   void StoreItem(EDataKind kind, SMemberSlot& slot, const void* element);
-  // A whole data part at once (count bytes, cut to the part; marks the data present).
-  void SetData(EDataKind kind, const void* bytes, uint64_t count);
   uint64_t GetPartSize(EDataKind kind) const { return m_object.size[Index(kind)]; }
   // The registered type (null when none), remembered for the rest of the import until the next
   // type is registered: the objects of a file name few types many times over.

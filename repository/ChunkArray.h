@@ -139,7 +139,9 @@ class TChunkArray : public CChunkStore {
   // item it is given.
   template <typename F>
   bool Walk(F&& visit) const {
-    return ForEachSlot([&](uint8_t* slot) { return !IsStored(slot) || visit(*std::launder(reinterpret_cast<T*>(slot))); });
+    return ForEachSlot([&](uint8_t* slot) {
+      return !IsStored(slot) || visit(*std::launder(reinterpret_cast<T*>(slot)));
+    });
   }
 
  private:
