@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/memory/Memory.h"
+#include "foundation/system/Assert.h"
 #include "interchange/BinaryFormat.h"
 #include "interchange/ExportWalk.h"
 #include "interchange/InterchangeNames.h"
@@ -107,7 +108,16 @@ class CBinaryExporter {
 
   void WriteHeader();
   void OpenBlock(EBinaryBlock kind);
-  uint8_t* BeginRecord(uint64_t recordSize, uint64_t stagedSize = 0);
+  // Room for one record of recordSize bytes (and stagedSize bytes of class and template data),
+  // in a new block when the current one cannot take it.
+  uint8_t* BeginRecord(uint64_t recordSize, uint64_t stagedSize = 0) {
+    const uint64_t size = recordSize + stagedSize;
+    if (m_count != 0 && (m_count == kBinaryMaxRecordsPerBlock || m_used + size > m_blockSize)) StartNextBlock();
+    ++m_count;
+    m_used += size;
+    return m_records.Extend(recordSize);
+  }
+  void StartNextBlock();
   void CloseBlock();
 
   void WriteTypes(ETypeKind kind);
@@ -126,6 +136,7 @@ class CBinaryExporter {
   uint16_t m_bundle;
   EBinaryBlock m_kind = EBinaryBlock::kClasses;
   uint32_t m_count = 0;
+  uint64_t m_used = 0;  // bytes of the open block: records, class and template data
   CByteStage m_records;
   CByteStage m_classData;
   CByteStage m_templateData;
@@ -163,25 +174,20 @@ void CBinaryExporter::WriteHeader() {
 void CBinaryExporter::OpenBlock(EBinaryBlock kind) {
   m_kind = kind;
   m_count = 0;
+  m_used = 0;
   m_records.Clear();
   m_classData.Clear();
   m_templateData.Clear();
 }
 
-// Room for one record of recordSize bytes (and stagedSize bytes of class and template data),
-// in a new block when the current one cannot take it.
-uint8_t* CBinaryExporter::BeginRecord(uint64_t recordSize, uint64_t stagedSize) {
-  const uint64_t used = m_records.Size() + m_classData.Size() + m_templateData.Size();
-  if (m_count != 0 && (m_count == kBinaryMaxRecordsPerBlock || used + recordSize + stagedSize > m_blockSize)) {
-    CloseBlock();
-    OpenBlock(m_kind);
-  }
-  ++m_count;
-  return m_records.Extend(recordSize);
+void CBinaryExporter::StartNextBlock() {
+  CloseBlock();
+  OpenBlock(m_kind);
 }
 
 void CBinaryExporter::CloseBlock() {
-  const uint64_t size = m_records.Size() + m_classData.Size() + m_templateData.Size();
+  const uint64_t size = m_used;
+  BRAVIK_ASSERT(size == m_records.Size() + m_classData.Size() + m_templateData.Size());
   uint8_t header[kBinaryBlockHeaderSize] = {static_cast<uint8_t>(m_kind), 0};
   const uint16_t count = static_cast<uint16_t>(m_swap ? Swap16(static_cast<uint16_t>(m_count)) : m_count);
   std::memcpy(header + 2, &count, 2);
