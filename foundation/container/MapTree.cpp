@@ -25,6 +25,9 @@ Node* Rightmost(Node* node) {
 
 template <typename K>
 typename TMapTree<K>::Node* TMapTree<K>::Find(K key) const {
+  // Ids mostly arrive in ascending order: a new one lies past the greatest and needs no descent.
+  if (last == nullptr || key > last->key) return nullptr;
+  if (key == last->key) return last;
   Node* node = root;
   while (node != nullptr && node->key != key) node = (node->key > key) ? node->left : node->right;
   return node;
