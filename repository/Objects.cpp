@@ -153,10 +153,8 @@ CObject_Internal* CloneInstance(Repository& repository, uint32_t newId, uint32_t
 }
 
 void StoreData(Repository& repository, CObject_Internal& object, EDataKind kind, const void* data, uint32_t size) {
-  if (object.IsAttached(kind)) return;  // the first data stays; no copy to throw away
-  if (data == nullptr || size == 0) {
-    object.Attach(kind, nullptr, 0);
-    return;
+  if (object.IsAttached(kind) || data == nullptr || size == 0) {
+    return StoreSizedData(repository, object, kind, data, size);  // nothing to size
   }
   const uint32_t blockSize = BlockSizeFor(repository, object, kind, size);
   object.Attach(kind, CopyToBlock(RegionOf(repository, object), data, size, blockSize), blockSize);
@@ -164,7 +162,7 @@ void StoreData(Repository& repository, CObject_Internal& object, EDataKind kind,
 
 void StoreSizedData(Repository& repository, CObject_Internal& object, EDataKind kind, const void* data,
                     uint32_t size) {
-  if (object.IsAttached(kind)) return;
+  if (object.IsAttached(kind)) return;  // the first data stays; no copy to throw away
   if (data == nullptr || size == 0) {
     object.Attach(kind, nullptr, 0);
     return;
